@@ -1,0 +1,16 @@
+// How a path written the Windows way ("C:"-less, backslashes, any letter
+// case) names a file on a POSIX file system.
+#pragma once
+
+#include <string>
+
+// Backslashes become '/', and every element that does not exist as written
+// is looked up in its folder without regard to ASCII letter case (a game
+// folder copied from Windows holds "Q8R", "English", "DARKINST.CFG" ...).
+// From the first element that matches nothing on, the rest is kept as
+// written, so the path of a file about to be made resolves too. Empty
+// elements and a trailing separator are dropped.
+std::string ResolvePath(const char* path);
+
+// ASCII-only letter-case-blind comparison, as the game's file system does it.
+bool SameNameIgnoringCase(const char* a, const char* b);

@@ -1,0 +1,106 @@
+// File access on Windows, straight onto the Win32 file interfaces, which
+// already match names without regard to letter case.
+#include <windows.h>
+
+#include "file_access.h"
+
+struct FileHandle {
+    HANDLE handle;
+};
+
+namespace {
+
+// Files are opened without sharing restrictions: the game or an editor may
+// hold them meanwhile.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+FileHandle* Win32Open(const char* path, FileOpenMode mode) {
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode == kCreateForWriting) {
+        access |= GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+    } else if (mode == kCreateNewForWriting) {
+        access |= GENERIC_WRITE;
+        disposition = CREATE_NEW;
+    }
+    HANDLE handle = CreateFileA(path, access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return new FileHandle{handle};
+}
+
+size_t Win32Read(FileHandle* file, void* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const size_t left = size - done;
+        const DWORD ask = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(file->handle, static_cast<char*>(buffer) + done, ask, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+bool Win32Write(FileHandle* file, const void* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const size_t left = size - done;
+        const DWORD ask = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD put = 0;
+        if (!WriteFile(file->handle, static_cast<const char*>(data) + done, ask, &put, nullptr) || put == 0) {
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool Win32Seek(FileHandle* file, uint64_t offset) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file->handle, distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool Win32Size(FileHandle* file, uint64_t* size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(file->handle, &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool Win32Flush(FileHandle* file) {
+    return FlushFileBuffers(file->handle) != 0;
+}
+
+bool Win32Close(FileHandle* file) {
+    const bool closed = CloseHandle(file->handle) != 0;
+    delete file;
+    return closed;
+}
+
+bool Win32Rename(const char* from, const char* to) {
+    return MoveFileA(from, to) != 0;
+}
+
+bool Win32Replace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Win32Remove(const char* path) {
+    return DeleteFileA(path) != 0;
+}
+
+bool Win32Exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+const FileAccess kWin32FileAccess = {
+    Win32Open, Win32Read, Win32Write, Win32Seek, Win32Size, Win32Flush,
+    Win32Close, Win32Rename, Win32Replace, Win32Remove, Win32Exists,
+};
+
+}  // namespace
+
+const FileAccess& PlatformFileAccess() {
+    return kWin32FileAccess;
+}

@@ -1,0 +1,102 @@
+// Q8RPatcher on Windows: one guard, one small status window, one pass of the
+// event loop that runs the whole task sequence.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "game_root.h"
+#include "patcher_ui.h"
+#include "single_instance.h"
+#include "task_sequence.h"
+
+namespace {
+
+const char kClassName[] = "Q8RPatcher";
+const char kWindowTitle[] = "Q8R: Patch Update Tool v1.0";
+const char kIntroText[] =
+    "Updating Q8R v1.0 structure to the new v1.1 structure.\n"
+    "This is a one time operation and will take a few minutes.";
+const char kStatusText[] = "Current Operation:";
+
+HINSTANCE instance = nullptr;
+HWND patcherWindow = nullptr;
+HWND introLabel = nullptr;
+HWND statusLine = nullptr;
+
+LRESULT CALLBACK PatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+// No messages are pumped while the sequence runs, so the text is painted here.
+void WindowShowStatus(const char* text) {
+    SetWindowTextA(statusLine, text);
+    UpdateWindow(statusLine);
+}
+
+void WindowShowMessageBox(const char* text, const char* caption, unsigned style) {
+    MessageBoxA(patcherWindow, text, caption, style);
+}
+
+void WindowEndProgram(int exitCode) {
+    std::exit(exitCode);
+}
+
+const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
+    if (AnotherInstanceHolds(kClassName)) return -1;
+
+    instance = hInstance;
+    // Without its folder the patcher could only build wrong paths.
+    if (!TakeGameRoot()) return 1;
+
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = PatcherWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
+    windowClass.lpszClassName = kClassName;
+    if (!RegisterClassExA(&windowClass)) {
+        ReleaseGameRoot();
+        return 0;
+    }
+
+    const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - 200;
+    const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 60;
+    patcherWindow = CreateWindowExA(0, kClassName, kWindowTitle, WS_CAPTION, left, top, 400, 120,
+                                    nullptr, nullptr, instance, nullptr);
+    introLabel = CreateWindowExA(0, "STATIC", kIntroText, WS_CHILD | WS_VISIBLE, 5, 5, 385, 40,
+                                 patcherWindow, nullptr, instance, nullptr);
+    statusLine = CreateWindowExA(0, "STATIC", kStatusText, WS_CHILD | WS_VISIBLE, 10, 60, 360, 20,
+                                 patcherWindow, nullptr, instance, nullptr);
+    ShowWindow(patcherWindow, showCommand);
+    UpdateWindow(patcherWindow);
+    UsePatcherUi(&kWindowUi);
+
+    MSG message = {};
+    for (;;) {
+        if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (RunTaskSequence() == 1) break;
+        if (message.message == WM_QUIT) break;
+    }
+
+    ReleaseGameRoot();
+    UnregisterClassA(kClassName, instance);
+    return static_cast<int>(message.wParam);
+}

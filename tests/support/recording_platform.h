@@ -1,0 +1,57 @@
+// The recording fake under the patcher's seams: what the patcher showed and
+// asked for, in order. File operations are recorded and, unless a test says
+// otherwise, carried out by the platform's real layer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RecordedBox {
+    std::string text;
+    std::string caption;
+    unsigned style;
+};
+
+struct RecordedOperation {
+    std::string kind;  // "move", "copy" or "delete"
+    std::string from;
+    std::string to;    // empty for a delete
+    int result;
+};
+
+// Thrown by the fake's end of the program, so a test sees the exit code.
+struct ProgramEnded {
+    int exitCode;
+};
+
+struct Recorder {
+    std::vector<std::string> statuses;
+    std::vector<RecordedBox> boxes;
+    std::vector<RecordedOperation> operations;
+    // Every status text and box caption in the order shown.
+    std::vector<std::string> events;
+    bool carryOutOperations = true;
+};
+
+// Installs the fake behind the status line, the message box, the end of the
+// program and the file operations, for the life of the object.
+class RecordingPlatform {
+public:
+    RecordingPlatform();
+    ~RecordingPlatform();
+    RecordingPlatform(const RecordingPlatform&) = delete;
+    RecordingPlatform& operator=(const RecordingPlatform&) = delete;
+
+    Recorder& record() { return record_; }
+
+private:
+    Recorder record_;
+};
+
+// Points GameRoot at `folder` (without a trailing separator) for the life of
+// the object.
+class GameRootScope {
+public:
+    explicit GameRootScope(const std::string& folder);
+    ~GameRootScope();
+};
