@@ -1,0 +1,110 @@
+#include "support/faulty_file_access.h"
+
+#include "file_access.h"
+
+namespace {
+
+FileCall failingCall = kCallCount;
+int failingAt = 0;
+int counts[kCallCount] = {};
+bool failed = false;
+
+// True when this call is the one chosen to fail.
+bool Strike(FileCall call) {
+    ++counts[call];
+    if (call == failingCall && counts[call] == failingAt) {
+        failed = true;
+        return true;
+    }
+    return false;
+}
+
+FileHandle* FaultyOpen(const char* path, FileOpenMode mode) {
+    if (mode != kOpenForReading && Strike(kCallOpen)) return nullptr;
+    return PlatformFileAccess().open(path, mode);
+}
+
+size_t FaultyRead(FileHandle* file, void* buffer, size_t size) {
+    if (Strike(kCallRead)) return 0;
+    return PlatformFileAccess().read(file, buffer, size);
+}
+
+bool FaultyWrite(FileHandle* file, const void* data, size_t size) {
+    if (Strike(kCallWrite)) {
+        // A full disk takes part of the data before it refuses the rest.
+        PlatformFileAccess().write(file, data, size / 2);
+        return false;
+    }
+    return PlatformFileAccess().write(file, data, size);
+}
+
+bool FaultySeek(FileHandle* file, uint64_t offset) {
+    return PlatformFileAccess().seek(file, offset);
+}
+
+bool FaultySize(FileHandle* file, uint64_t* size) {
+    return PlatformFileAccess().size(file, size);
+}
+
+bool FaultyFlush(FileHandle* file) {
+    if (Strike(kCallFlush)) return false;
+    return PlatformFileAccess().flush(file);
+}
+
+bool FaultyClose(FileHandle* file) {
+    const bool strike = Strike(kCallClose);
+    const bool closed = PlatformFileAccess().close(file);
+    return closed && !strike;
+}
+
+bool FaultyRename(const char* from, const char* to) {
+    if (Strike(kCallRename)) return false;
+    return PlatformFileAccess().rename(from, to);
+}
+
+bool FaultyReplace(const char* from, const char* to) {
+    if (Strike(kCallReplace)) return false;
+    return PlatformFileAccess().replace(from, to);
+}
+
+bool FaultyRemove(const char* path) {
+    if (Strike(kCallRemove)) return false;
+    return PlatformFileAccess().remove(path);
+}
+
+bool FaultyExists(const char* path) {
+    return PlatformFileAccess().exists(path);
+}
+
+const FileAccess kFaultyFileAccess = {
+    FaultyOpen, FaultyRead, FaultyWrite, FaultySeek, FaultySize, FaultyFlush,
+    FaultyClose, FaultyRename, FaultyReplace, FaultyRemove, FaultyExists,
+};
+
+}  // namespace
+
+FaultyFileAccess::FaultyFileAccess(FileCall call, int failAt) {
+    failingCall = call;
+    failingAt = failAt;
+    failed = false;
+    for (int& count : counts) count = 0;
+    UseFileAccess(&kFaultyFileAccess);
+}
+
+FaultyFileAccess::~FaultyFileAccess() {
+    UseFileAccess(nullptr);
+    failingCall = kCallCount;
+}
+
+int FaultyFileAccess::Count(FileCall call) const {
+    return counts[call];
+}
+
+bool FaultyFileAccess::Failed() const {
+    return failed;
+}
+
+const char* FileCallName(FileCall call) {
+    static const char* const names[] = {"open", "read", "write", "flush", "close", "rename", "replace", "remove"};
+    return call < kCallCount ? names[call] : "?";
+}

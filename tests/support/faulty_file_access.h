@@ -1,0 +1,24 @@
+// A file layer that carries out every call through the platform's real one
+// but makes a chosen call fail, for testing what a failure leaves behind.
+#pragma once
+
+#include <string>
+
+enum FileCall { kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose, kCallRename, kCallReplace, kCallRemove, kCallCount };
+
+// While installed, the `failAt`-th call (counting from 1) of kind `call`
+// fails; failAt 0 fails none and only counts. Open failures apply only to
+// opens for writing, so a test can still read its inputs.
+class FaultyFileAccess {
+public:
+    FaultyFileAccess(FileCall call, int failAt);
+    ~FaultyFileAccess();
+    FaultyFileAccess(const FaultyFileAccess&) = delete;
+    FaultyFileAccess& operator=(const FaultyFileAccess&) = delete;
+
+    // How many calls of each kind were made so far.
+    int Count(FileCall call) const;
+    bool Failed() const;
+};
+
+const char* FileCallName(FileCall call);
