@@ -5,10 +5,10 @@
 # Also times `q8r-avipatch make` on 1 % scattered edits and the checksum
 # microbenchmark. Prints a Markdown table of medians and ratios to dd.
 #
-#   bench/apply_bench.sh [RUNS]      (RUNS per command, default 3)
+#   bench/apply_bench.sh [RUNS]      (RUNS per command, default 5)
 # BENCH_DIR (default /tmp/q8r-bench) holds the data; KEEP=1 keeps it.
 set -euo pipefail
-runs=${1:-3}
+runs=${1:-5}
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build/bench
 data=${BENCH_DIR:-/tmp/q8r-bench}
@@ -55,9 +55,10 @@ fi
 
 # Seconds and peak kilobytes of one command, written to $REPLY as "s kb".
 measure() {
-  local out
-  out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 )
-  REPLY=$out
+  local start=$EPOCHREALTIME
+  /usr/bin/time -o time.out -f "%M" "$@" >/dev/null 2>&1
+  local end=$EPOCHREALTIME
+  REPLY="$(echo "$end - $start" | bc) $(tail -1 time.out)"
 }
 
 declare -A seconds memory
@@ -102,12 +103,12 @@ echo
 echo "| command (256 MiB output, synced) | seconds | ratio to dd | peak RSS MiB |"
 echo "|---|---|---|---|"
 for name in "q8r apply, large segments" "q8r apply, 4 KiB segments" "dd bs=1M conv=fsync" "cp" "xdelta3 -d" "bspatch"; do
-  printf '| %s | %s | %.2f | %d |\n' "$name" "${seconds[$name]}" "$(echo "${seconds[$name]} / $base" | bc -l)" \
+  printf '| %s | %.3f | %.2f | %d |\n' "$name" "${seconds[$name]}" "$(echo "${seconds[$name]} / $base" | bc -l)" \
     $(( ${memory[$name]} / 1024 ))
 done
 echo
 echo "Patch sizes: large $(stat -c %s large.upd), 4 KiB $(stat -c %s small.upd), xdelta3 $(stat -c %s clustered.vcdiff), bsdiff $(stat -c %s clustered.bsdiff) bytes"
-changed=$(cmp -l original scattered | wc -l)
+changed=$( (cmp -l original scattered || true) | wc -l)
 echo "make, 1 % scattered edits ($changed bytes changed): ${make_seconds} s, patch $(stat -c %s scattered.upd) bytes"
 echo
 "$build/bench/checksum_bench" --benchmark_min_time=0.2 2>/dev/null | grep -E "^BM_"
