@@ -94,6 +94,7 @@ cmp -s video.avi clustered || { echo "apply_bench: the applied video differs" >&
 run "dd bs=1M conv=fsync" "$fresh" sh -c "dd if=clustered of=out bs=1M conv=fsync status=none && sync out"
 run "cp" "$fresh" sh -c "cp clustered out && sync out"
 run "xdelta3 -d" "$fresh" sh -c "xdelta3 -d -f -s original clustered.vcdiff out && sync out"
+cmp -s out clustered || { echo "apply_bench: xdelta3's output differs" >&2; exit 1; }
 run "bspatch" "$fresh" sh -c "bspatch original out clustered.bsdiff && sync out"
 cmp -s out clustered || { echo "apply_bench: bspatch's output differs" >&2; exit 1; }
 
