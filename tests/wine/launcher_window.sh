@@ -1,0 +1,45 @@
+#!/bin/bash
+# Runs the launcher's window under Wine on a private Xvfb display, driven by
+# launcher_driver.exe in a game folder laid out here, and keeps a screenshot.
+#   launcher_window.sh WINE_RUN PREFIX DRIVER LAUNCHER STAND_IN PATCHER WORK
+set -u
+wine_run=$1 prefix=$2 driver=$3 launcher=$4 stand_in=$5 patcher=$6 work=$7
+
+windows_path() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
+
+rm -rf "$work"
+root=$work/games/Thief2
+mkdir -p "$root/q8r"
+cp "$launcher" "$root/Q8RLauncher.exe"
+cp "$stand_in" "$root/thief2.exe"
+printf 'language english\r\ninstall_path %s\r\nresname_base .\\q8r+res\r\n\x1a' "$(windows_path "$root")" >"$root/Darkinst.cfg"
+
+display=""
+for n in $(seq 91 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "no free X display"; exit 1; }
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+export WINEPREFIX=$prefix
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+export DISPLAY=:$display
+
+"$wine_run" "$prefix" "$driver" "$(windows_path "$root/Q8RLauncher.exe")" "$(windows_path "$root")" \
+  "$(windows_path "$patcher")" "$(windows_path "$work")" &
+driven=$!
+while kill -0 "$driven" 2>/dev/null; do
+  if [ -e "$work/window-shown" ] && [ ! -e "$work/shot-taken" ]; then
+    import -display ":$display" -window root "$work/shot.png"
+    echo "screenshot: $work/shot.png"
+    touch "$work/shot-taken"
+  fi
+  sleep 0.2
+done
+wait "$driven"
