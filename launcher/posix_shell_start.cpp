@@ -65,7 +65,8 @@ std::string Absolute(const std::string& path, const LaunchEnvironment& environme
 bool MapPath(const char* path, const LaunchEnvironment& environment, std::string* mapped,
              std::string* reason) {
     if (!HasDriveLetter(path)) {
-        *mapped = Absolute(ResolvePath(path), environment);
+        const bool absolute = path[0] == '/' || path[0] == '\\';
+        *mapped = ResolvePath(absolute ? path : (environment.workingDirectory + "/" + path).c_str());
         return true;
     }
     const std::string drives = environment.winePrefix + "/dosdevices";
@@ -166,14 +167,16 @@ long StartDetached(const LaunchPlan& plan) {
         setsid();
         const pid_t program = fork();
         if (program != 0) _exit(program < 0 ? 1 : 0);
-        int error = 0;
+        // What failed, and why: the folder (0) or the program (1).
+        int failure[2] = {0, 0};
         if (chdir(plan.directory.c_str()) != 0) {
-            error = errno;
+            failure[1] = errno;
         } else {
             execv(argv[0], argv.data());
-            error = errno;
+            failure[0] = 1;
+            failure[1] = errno;
         }
-        ssize_t ignored = write(report[1], &error, sizeof error);
+        ssize_t ignored = write(report[1], failure, sizeof failure);
         (void)ignored;
         _exit(127);
     }
@@ -181,15 +184,16 @@ long StartDetached(const LaunchPlan& plan) {
     close(report[1]);
     int status = 0;
     waitpid(child, &status, 0);
-    int error = 0;
+    int failure[2] = {0, 0};
     ssize_t got;
     do {
-        got = read(report[0], &error, sizeof error);
+        got = read(report[0], failure, sizeof failure);
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return kCouldNotStart;
-    if (got == static_cast<ssize_t>(sizeof error)) return error == ENOENT ? kFileNotFound : kCouldNotStart;
-    return kStartedProgram;
+    if (got != static_cast<ssize_t>(sizeof failure)) return kStartedProgram;
+    if (failure[0] == 0) return kPathNotFound;
+    return failure[1] == ENOENT ? kFileNotFound : kCouldNotStart;
 }
 
 namespace {

@@ -127,4 +127,9 @@ TEST_F(LaunchGameTest, ReadsTheConfigOfTheCurrentFolderOnly) {
     EXPECT_EQ(GameExecutablePath(), "C:\\Root\\thief2.exe");
 }
 
+TEST_F(LaunchGameTest, FindsTheConfigWhateverItsLetterCase) {
+    game_.Write("DARKINST.CFG", "install_path C:\\Upper\r\n");
+    EXPECT_EQ(GameExecutablePath(), "C:\\Upper\\thief2.exe");
+}
+
 }  // namespace
