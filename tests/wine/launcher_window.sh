@@ -30,6 +30,9 @@ cleanup() {
 trap cleanup EXIT
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 export DISPLAY=:$display
+# No window manager runs on this display: Wine is to draw the caption and
+# frame itself, so the screenshot shows the whole window.
+"$wine_run" "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 
 "$wine_run" "$prefix" "$driver" "$(windows_path "$root/Q8RLauncher.exe")" "$(windows_path "$root")" \
   "$(windows_path "$patcher")" "$(windows_path "$work")" &
