@@ -111,7 +111,7 @@ bool IsWindowsProgram(const char* file) {
 LaunchPlan PlanLaunch(const char* file, const char* parameters, const char* directory,
                       const LaunchEnvironment& environment) {
     if (file == nullptr || file[0] == '\0') {
-        return Refuse(kFileNotFound, "no program to start: Darkinst.cfg names no install_path");
+        return Refuse(kFileNotFound, "no install_path line in a Darkinst.cfg of this folder");
     }
 
     std::string reason;
