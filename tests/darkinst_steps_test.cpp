@@ -174,11 +174,13 @@ TEST_F(CreateCustomDarkinstTest, LeavesACopyThatCannotBeReadAsItIs) {
 
 struct WriteFault {
     FileCall call;
-    int failAt;  // the read of the file closes a handle first
+    int failAt;
 };
 
+// The file is read and closed, opened for writing and closed again to see
+// that it may be changed, and then its new text goes to a temporary file.
 const WriteFault kWriteFaults[] = {
-    {kCallOpen, 1}, {kCallWrite, 1}, {kCallFlush, 1}, {kCallClose, 2}, {kCallReplace, 1},
+    {kCallOpen, 1}, {kCallOpen, 2}, {kCallWrite, 1}, {kCallFlush, 1}, {kCallClose, 3}, {kCallReplace, 1},
 };
 
 TEST_F(CreateCustomDarkinstTest, EndsTheProgramWhenTheFileCannotBeWritten) {

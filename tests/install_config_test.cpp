@@ -196,25 +196,33 @@ TEST(WriteConfigText, TakesThePlaceOfAStaleTemporaryFile) {
 }
 
 TEST(WriteConfigText, AFailedWriteLeavesTheFileAsItWas) {
-    const FileCall calls[] = {kCallOpen, kCallWrite, kCallFlush, kCallClose, kCallReplace};
+    struct Case {
+        FileCall call;
+        int failAt;
+        bool existed;  // an existing file is first opened to see it may be changed
+    };
+    const Case cases[] = {
+        {kCallOpen, 1, true}, {kCallOpen, 2, true}, {kCallWrite, 1, true}, {kCallFlush, 1, true},
+        {kCallClose, 2, true}, {kCallReplace, 1, true}, {kCallOpen, 1, false}, {kCallWrite, 1, false},
+        {kCallFlush, 1, false}, {kCallClose, 1, false}, {kCallReplace, 1, false},
+    };
     const std::string original = "install_path C:\\Games\\Thief2\r\nresname_base R\r\n";
-    for (const FileCall call : calls) {
-        for (const bool existed : {true, false}) {
-            ScratchFolder folder;
-            if (existed) folder.Write("Darkinst.cfg", original);
-            bool written = true;
-            {
-                FaultyFileAccess faults(call, 1);
-                written = WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), std::string(5000, 'x') + "\n");
-                EXPECT_TRUE(faults.Failed()) << FileCallName(call);
-            }
-            EXPECT_FALSE(written) << FileCallName(call);
-            if (existed) {
-                EXPECT_EQ(folder.Read("Darkinst.cfg"), original) << FileCallName(call);
-                EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"})) << FileCallName(call);
-            } else {
-                EXPECT_TRUE(folder.Tree().empty()) << FileCallName(call);
-            }
+    for (const Case& c : cases) {
+        const std::string name = std::string(FileCallName(c.call)) + " " + std::to_string(c.failAt);
+        ScratchFolder folder;
+        if (c.existed) folder.Write("Darkinst.cfg", original);
+        bool written = true;
+        {
+            FaultyFileAccess faults(c.call, c.failAt);
+            written = WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), std::string(5000, 'x') + "\n");
+            EXPECT_TRUE(faults.Failed()) << name;
+        }
+        EXPECT_FALSE(written) << name;
+        if (c.existed) {
+            EXPECT_EQ(folder.Read("Darkinst.cfg"), original) << name;
+            EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"})) << name;
+        } else {
+            EXPECT_TRUE(folder.Tree().empty()) << name;
         }
     }
 }
