@@ -113,3 +113,33 @@ TEST(PosixFileOperations, ACopyKeepsALinkAsALink) {
 }
 
 }  // namespace
+
+namespace {
+
+// A voice folder that is a link to somewhere outside the game: moving its
+// files "up" would move them about outside the game folder.
+TEST(PosixFileOperations, NeverFollowALinkOutOfTheGameRoot) {
+    ScratchFolder outside;
+    outside.Write("guard1/english/line.wav", "someone else's");
+    outside.MakeFolder("elsewhere");
+    ScratchFolder game;
+    game.Write("q8r/snd/guard2/english/line.wav", "g2");
+    game.Write("q8r/snd/inner/english/line.wav", "inner");
+    game.Write("cam.cfg", "cam");
+    std::filesystem::create_directory_symlink(outside.Root() / "guard1", game.Root() / "q8r" / "snd" / "guard1");
+    std::filesystem::create_directory_symlink(game.Root() / "q8r" / "snd" / "inner", game.Root() / "q8r" / "snd" / "guard3");
+    std::filesystem::create_directory_symlink(outside.Root() / "elsewhere", game.Root() / "linked-out");
+    WorkingDirectoryScope cwd(game.Root());
+    GameRootScope root(game.RootText());
+
+    MoveSoundFiles();
+    const int copyResult = CopyFiles(game.PathText("cam.cfg").c_str(), game.PathText("linked-out").c_str());
+
+    EXPECT_NE(copyResult, 0);
+    EXPECT_EQ(outside.Tree(), (std::vector<std::string>{"elsewhere/", "guard1/", "guard1/english/",
+                                                        "guard1/english/line.wav"}));
+    EXPECT_EQ(game.Read("q8r/snd/guard2/line.wav"), "g2");
+    EXPECT_EQ(game.Read("q8r/snd/inner/line.wav"), "inner") << "a link that stays inside is followed";
+}
+
+}  // namespace
