@@ -23,6 +23,7 @@ FileHandle* MemoryOpen(const char* path, FileOpenMode mode) {
     auto found = store->find(key);
     switch (mode) {
         case kOpenForReading:
+        case kOpenExistingForWriting:
             if (found == store->end()) return nullptr;
             break;
         case kCreateNewForWriting:
