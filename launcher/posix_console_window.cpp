@@ -6,8 +6,7 @@
 #include <cctype>
 
 #include "resource_ids.h"
-
-const char kLauncherTitle[] = "Q8R: Gloamspire  v1.1";
+#include "window_layout.h"
 
 namespace {
 

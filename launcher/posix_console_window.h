@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-extern const char kLauncherTitle[];  // "Q8R: Gloamspire  v1.1"
 
 // What a key or an input line asks for.
 enum LauncherChoice { kChoiceNone, kChoicePlayQ8r, kChoicePlayThief2, kChoiceQuit };

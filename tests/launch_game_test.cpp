@@ -6,6 +6,7 @@
 #include "launch_game.h"
 #include "shell_start.h"
 #include "support/scratch_folder.h"
+#include "window_layout.h"
 
 namespace {
 
@@ -130,6 +131,28 @@ TEST_F(LaunchGameTest, ReadsTheConfigOfTheCurrentFolderOnly) {
 TEST_F(LaunchGameTest, FindsTheConfigWhateverItsLetterCase) {
     game_.Write("DARKINST.CFG", "install_path C:\\Upper\r\n");
     EXPECT_EQ(GameExecutablePath(), "C:\\Upper\\thief2.exe");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowLayout, CentresByShiftingAndNeverClamps) {
+    const struct {
+        int screenWidth, screenHeight, left, top;
+    } cases[] = {
+        {1024, 768, 315, 194},  // the common case
+        {1365, 768, 485, 194},  // an odd width loses its half pixel
+        {320, 200, -37, -90},   // a screen smaller than the window
+        {0, 0, -197, -190},
+        {-1, -1, -198, -191},   // an arithmetic shift rounds down
+    };
+    for (const auto& c : cases) {
+        const WindowOrigin origin = CentredWindowOrigin(c.screenWidth, c.screenHeight);
+        EXPECT_EQ(origin.left, c.left) << c.screenWidth;
+        EXPECT_EQ(origin.top, c.top) << c.screenHeight;
+    }
+    EXPECT_STREQ(kLauncherTitle, "Q8R: Gloamspire  v1.1");
 }
 
 }  // namespace

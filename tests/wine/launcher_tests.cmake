@@ -27,5 +27,5 @@ add_test(NAME launcher_window_under_wine
   COMMAND ${launcher_wine_dir}/launcher_window.sh
           ${PROJECT_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/wineprefix-window
           $<TARGET_FILE:launcher_driver> $<TARGET_FILE:Q8RLauncher> $<TARGET_FILE:launcher_stand_in_game>
-          $<TARGET_FILE:Q8RPatcher> ${CMAKE_CURRENT_BINARY_DIR}/launcher-window)
+          $<TARGET_FILE:Q8RPatcher> $<TARGET_FILE:q8r_tests> ${CMAKE_CURRENT_BINARY_DIR}/launcher-window)
 set_tests_properties(launcher_window_under_wine PROPERTIES TIMEOUT 280 RUN_SERIAL TRUE)

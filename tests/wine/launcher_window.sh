@@ -1,9 +1,9 @@
 #!/bin/bash
 # Runs the launcher's window under Wine on a private Xvfb display, driven by
 # launcher_driver.exe in a game folder laid out here, and keeps a screenshot.
-#   launcher_window.sh WINE_RUN PREFIX DRIVER LAUNCHER STAND_IN PATCHER WORK
+#   launcher_window.sh WINE_RUN PREFIX DRIVER LAUNCHER STAND_IN PATCHER UNIT_TESTS WORK
 set -u
-wine_run=$1 prefix=$2 driver=$3 launcher=$4 stand_in=$5 patcher=$6 work=$7
+wine_run=$1 prefix=$2 driver=$3 launcher=$4 stand_in=$5 patcher=$6 unit_tests=$7 work=$8
 
 windows_path() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 
@@ -33,6 +33,9 @@ export DISPLAY=:$display
 # No window manager runs on this display: Wine is to draw the caption and
 # frame itself, so the screenshot shows the whole window.
 "$wine_run" "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+
+# The window's own tests need a display too.
+"$wine_run" "$prefix" "$unit_tests" --gtest_filter='LauncherWindow*' || exit 1
 
 "$wine_run" "$prefix" "$driver" "$(windows_path "$root/Q8RLauncher.exe")" "$(windows_path "$root")" \
   "$(windows_path "$patcher")" "$(windows_path "$work")" &
