@@ -184,7 +184,7 @@ void CheckWindow(HWND window) {
     const ULONG_PTR brush = GetClassLongPtrA(window, GCLP_HBRBACKGROUND);
     const DWORD classError = GetLastError();
     if (brush == 0 && GetClassLongPtrA(window, GCLP_HCURSOR) == 0) {
-        std::printf("skip class style, icons, cursor and brush: not shown to another process here (error %lu)\n",
+        std::printf("skip class style, icons, cursor and brush: not shown to another process here (error %lu); the in-process window tests check them\n",
                     classError);
     } else {
         CheckEqual<unsigned long>(GetClassLongPtrA(window, GCL_STYLE), 0ul, "class style");

@@ -14,12 +14,13 @@ cp "$launcher" "$root/Q8RLauncher.exe"
 cp "$stand_in" "$root/thief2.exe"
 printf 'language english\r\ninstall_path %s\r\nresname_base .\\q8r+res\r\n\x1a' "$(windows_path "$root")" >"$root/Darkinst.cfg"
 
-display=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+for tool in Xvfb import; do
+  command -v "$tool" >/dev/null || { echo "FAIL $tool is needed (Xvfb, imagemagick)"; exit 1; }
 done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+
+# Xvfb picks a free display itself and tells which: no race with another
+# test looking for one at the same time.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 export WINEPREFIX=$prefix
 cleanup() {
@@ -28,7 +29,9 @@ cleanup() {
   wait "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+display=$(tr -d '\n' <"$work/display")
+[ -n "$display" ] || { echo "FAIL Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=:$display
 # No window manager runs on this display: Wine is to draw the caption and
 # frame itself, so the screenshot shows the whole window.
