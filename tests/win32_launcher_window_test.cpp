@@ -88,42 +88,6 @@ TEST(LauncherWindowClass, CarriesIconsArrowAndWhiteBrush) {
     }
 }
 
-TEST_F(LauncherWindowTest, WindowAndButtonsStandWhereTheyBelong) {
-    char title[64] = {};
-    GetWindowTextA(window_, title, sizeof title);
-    EXPECT_STREQ(title, kLauncherTitle);
-    RECT outer = {};
-    GetWindowRect(window_, &outer);
-    EXPECT_EQ(outer.left, 315);
-    EXPECT_EQ(outer.top, 194);
-    EXPECT_EQ(outer.right - outer.left, kLauncherWindowWidth);
-    EXPECT_EQ(outer.bottom - outer.top, kLauncherWindowHeight);
-    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(window_, GWL_STYLE)) & ~WS_CLIPSIBLINGS, 0x00CA0000u);
-    EXPECT_EQ(GetParent(window_), nullptr);
-    EXPECT_EQ(GetMenu(window_), nullptr);
-
-    const struct {
-        int id;
-        const char* caption;
-        int top;
-    } buttons[] = {{IDC_PLAY_Q8R, "Play Q8R", 20}, {IDC_PLAY_THIEF2, "Play Thief2", 60}};
-    for (const auto& b : buttons) {
-        HWND button = GetDlgItem(window_, b.id);
-        ASSERT_NE(button, nullptr) << b.caption;
-        char caption[32] = {};
-        GetWindowTextA(button, caption, sizeof caption);
-        EXPECT_STREQ(caption, b.caption);
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(button, GWL_STYLE)), 0x50000000u) << b.caption;
-        RECT r = {};
-        GetWindowRect(button, &r);
-        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, 280) << b.caption;
-        EXPECT_EQ(r.top, b.top) << b.caption;
-        EXPECT_EQ(r.right - r.left, 100) << b.caption;
-        EXPECT_EQ(r.bottom - r.top, 25) << b.caption;
-    }
-}
-
 TEST_F(LauncherWindowTest, PictureIsTheBackgroundBitmap) {
     HBITMAP picture = LauncherBackground();
     ASSERT_NE(picture, nullptr);
