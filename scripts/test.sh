@@ -1,7 +1,8 @@
 #!/bin/bash
 # The whole test suite: the native build (with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and the Windows x86_64 build under Wine; the
-# 32-bit Windows build is compiled too, but this kernel cannot run it.
+# 32-bit Windows build is compiled too, but this kernel cannot run it; the
+# fuzz targets run for a few seconds each.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
@@ -17,3 +18,7 @@ echo "== test native"
 ctest --preset native
 echo "== test win64 (under Wine)"
 ctest --preset win64
+echo "== fuzz, briefly (scripts/fuzz.sh runs the long campaign)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz
