@@ -1,5 +1,7 @@
 #include "install_config.h"
 
+#include <cstdint>
+
 #include "file_access.h"
 
 const ConfigKey kInstallPathKey = {"install_path", 13};
@@ -9,16 +11,17 @@ const ConfigKey kScriptModulePathKey = {"script_module_path", 19};
 const ConfigKey kMoviePathKey = {"movie_path", 11};
 
 namespace {
+
 const char kEndMarker = 0x1A;
-}
+const char* const kTemporarySuffix = ".q8r-tmp";
+
+}  // namespace
 
 ConfigLines ReadConfigLines(const char* path) {
     ConfigLines result;
     FileHandle* file = Files().open(path, kOpenForReading);
     if (!file) return result;
-    result.opened = true;
 
-    // A read error ends the data just as the end of the file does.
     std::string data;
     char chunk[4096];
     for (;;) {
@@ -26,7 +29,12 @@ ConfigLines ReadConfigLines(const char* path) {
         data.append(chunk, got);
         if (got < sizeof chunk) break;
     }
+    // A short read is the end of the file or an error; only the size tells.
+    uint64_t size = 0;
+    const bool whole = Files().size(file, &size) && data.size() >= size;
     Files().close(file);
+    if (!whole) return result;
+    result.opened = true;
 
     const size_t marker = data.find(kEndMarker);
     if (marker != std::string::npos) data.resize(marker);
@@ -50,7 +58,48 @@ bool HoldsKey(const std::string& line, const ConfigKey& key) {
     return line.find(key.text) != std::string::npos;
 }
 
+bool HasValue(const std::string& line, const ConfigKey& key) {
+    return line.size() >= key.valuePosition;
+}
+
 std::string KeyValue(const std::string& line, const ConfigKey& key) {
-    if (line.size() < key.valuePosition) return std::string();
+    if (!HasValue(line, key)) return std::string();
     return line.substr(key.valuePosition);
+}
+
+std::string BuildConfigText(const std::vector<std::string>& lines,
+                            const std::function<LineEnd(std::string& line)>& rule) {
+    std::string text;
+    bool owed = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        const LineEnd end = rule(line);
+        const bool emptyLast = i + 1 == lines.size() && lines[i].empty();
+        if (owed && !emptyLast) text += '\n';
+        text += line;
+        if (end == kWithLineEnd) text += '\n';
+        owed = end == kWithheldLineEnd;
+    }
+    return text;
+}
+
+bool WriteConfigText(const char* path, const std::string& text) {
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 16 + 1);
+    for (const char c : text) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    bytes += kEndMarker;
+
+    const std::string temporary = std::string(path) + kTemporarySuffix;
+    Files().remove(temporary.c_str());  // left by a run that was cut off
+    FileHandle* file = Files().open(temporary.c_str(), kCreateNewForWriting);
+    if (!file) return false;
+    bool written = Files().write(file, bytes.data(), bytes.size());
+    written = written && Files().flush(file);
+    written = Files().close(file) && written;
+    written = written && Files().replace(temporary.c_str(), path);
+    if (!written) Files().remove(temporary.c_str());
+    return written;
 }

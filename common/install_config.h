@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ extern const ConfigKey kScriptModulePathKey;
 extern const ConfigKey kMoviePathKey;
 
 struct ConfigLines {
+    // The file was opened and read whole. A read that breaks off early counts
+    // as a failure: rewriting what was read would drop the rest of the file.
     bool opened = false;
     std::vector<std::string> lines;  // without their line ends
 };
@@ -30,6 +33,32 @@ ConfigLines ReadConfigLines(const char* path);
 // Whether `line` holds `key` anywhere, letter case significant.
 bool HoldsKey(const std::string& line, const ConfigKey& key);
 
+// Whether the line reaches its key's value position; a line that is the key
+// alone has no value.
+bool HasValue(const std::string& line, const ConfigKey& key);
+
 // The bytes from the key's value position to the end; empty for a line
 // shorter than that.
 std::string KeyValue(const std::string& line, const ConfigKey& key);
+
+// What a rewriting step's rule did with one line.
+enum LineEnd {
+    kWithLineEnd,
+    // An edited movie_path line, which the game expects to end the file: it
+    // ends the output unless another line follows.
+    kWithheldLineEnd,
+};
+
+// The output text of a rewrite: every line, as `rule` leaves it, followed by
+// LF. A withheld line end is still written when a line follows, so no two
+// lines are ever joined; the empty last line of a file that ended with a line
+// end supplies it.
+std::string BuildConfigText(const std::vector<std::string>& lines,
+                            const std::function<LineEnd(std::string& line)>& rule);
+
+// Writes `text` (lines ending in LF) to `path` with every LF as CR LF and one
+// 0x1A end marker after it. The text goes to a temporary file beside `path`
+// that takes the place of `path` in one step only once it is complete on
+// disk: on any failure the result is false, the temporary file is gone and
+// `path` is as it was.
+bool WriteConfigText(const char* path, const std::string& text);

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "install_config.h"
+#include "support/faulty_file_access.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct ReadCase {
+    const char* name;
+    std::string bytes;
+    Lines lines;
+};
+
+TEST(ReadConfigLines, SplitsLinesUpToTheEndMarker) {
+    const ReadCase cases[] = {
+        {"empty file", "", {""}},
+        {"end marker first", std::string("\x1A" "A\r\n"), {""}},
+        {"CR LF ends", "A\r\nB\r\n", {"A", "B", ""}},
+        {"LF ends", "A\nB\n", {"A", "B", ""}},
+        {"no final line end", "A\r\nB", {"A", "B"}},
+        {"CR inside a line stays", "A\rB\r\n", {"A\rB", ""}},
+        {"lone CR at the end stays", "A\r", {"A\r"}},
+        {"data after the marker is ignored", std::string("A\r\n\x1A" "B\r\nC"), {"A", ""}},
+        {"marker inside a line", std::string("AB\x1A" "C\r\n"), {"AB"}},
+        {"empty lines kept", "\r\n\n", {"", "", ""}},
+    };
+    for (const ReadCase& c : cases) {
+        ScratchFolder folder;
+        folder.Write("Darkinst.cfg", c.bytes);
+        const ConfigLines read = ReadConfigLines(folder.PathText("Darkinst.cfg").c_str());
+        EXPECT_TRUE(read.opened) << c.name;
+        EXPECT_EQ(read.lines, c.lines) << c.name;
+    }
+}
+
+TEST(ReadConfigLines, ReadsLongLinesAcrossChunks) {
+    ScratchFolder folder;
+    const std::string longLine(10000, 'x');
+    folder.Write("install.cfg", longLine + "\r\nB");
+    const ConfigLines read = ReadConfigLines(folder.PathText("install.cfg").c_str());
+    EXPECT_EQ(read.lines, (Lines{longLine, "B"}));
+}
+
+TEST(ReadConfigLines, ReportsAFileThatCannotBeReadWhole) {
+    ScratchFolder folder;
+    folder.Write("big.cfg", std::string(9000, 'x'));
+    folder.Write("empty.cfg", "");
+    folder.MakeFolder("folder.cfg");
+
+    EXPECT_FALSE(ReadConfigLines(folder.PathText("missing.cfg").c_str()).opened);
+    EXPECT_TRUE(ReadConfigLines(folder.PathText("missing.cfg").c_str()).lines.empty());
+    EXPECT_FALSE(ReadConfigLines(folder.PathText("folder.cfg").c_str()).opened);
+    for (int failAt : {1, 2, 3}) {
+        FaultyFileAccess faults(kCallRead, failAt);
+        const ConfigLines read = ReadConfigLines(folder.PathText("big.cfg").c_str());
+        EXPECT_FALSE(read.opened) << "read " << failAt << " failed";
+        EXPECT_TRUE(read.lines.empty());
+    }
+    {
+        // An empty file reads nothing whether or not its one read fails.
+        FaultyFileAccess faults(kCallRead, 1);
+        EXPECT_TRUE(ReadConfigLines(folder.PathText("empty.cfg").c_str()).opened);
+    }
+}
+
+TEST(ConfigKeys, MatchAnywhereWithLetterCaseSignificant) {
+    struct Case {
+        std::string line;
+        const ConfigKey* key;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"install_path C:\\Games", &kInstallPathKey, true},
+        {"Install_Path C:\\Games", &kInstallPathKey, false},
+        {"INSTALL_PATH C:\\Games", &kInstallPathKey, false},
+        {"; install_path C:\\Games", &kInstallPathKey, true},
+        {"myinstall_paths x", &kInstallPathKey, true},
+        {"install_pat", &kInstallPathKey, false},
+        {"resname_base X load_path Y", &kLoadPathKey, true},
+        {"", &kMoviePathKey, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HoldsKey(c.line, *c.key), c.holds) << c.line;
+}
+
+TEST(ConfigKeys, ValueStartsAfterOneSeparatorWhereverTheKeyStands) {
+    struct Case {
+        std::string line;
+        const ConfigKey* key;
+        bool hasValue;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"install_path C:\\Games\\Thief2", &kInstallPathKey, true, "C:\\Games\\Thief2"},
+        {"install_path  C:\\Games", &kInstallPathKey, true, " C:\\Games"},
+        {"install_path\tC:\\Games\\ ", &kInstallPathKey, true, "C:\\Games\\ "},
+        {"install_path \"C:\\Games\"", &kInstallPathKey, true, "\"C:\\Games\""},
+        {"install_path ", &kInstallPathKey, true, ""},
+        {"install_path", &kInstallPathKey, false, ""},
+        {"", &kInstallPathKey, false, ""},
+        {"; install_path C:\\G", &kInstallPathKey, true, "h C:\\G"},
+        {"load_path L", &kLoadPathKey, true, "L"},
+        {"script_module_path S", &kScriptModulePathKey, true, "S"},
+        {"movie_path M", &kMoviePathKey, true, "M"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HasValue(c.line, *c.key), c.hasValue) << c.line;
+        EXPECT_EQ(KeyValue(c.line, *c.key), c.value) << c.line;
+    }
+}
+
+// Withholds the line end of every line "M", as a step does for an edited
+// movie_path line.
+LineEnd WithholdM(std::string& line) {
+    return line == "M" ? kWithheldLineEnd : kWithLineEnd;
+}
+
+TEST(BuildConfigText, NeverJoinsTwoLines) {
+    struct Case {
+        Lines lines;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{""}, "\n"},
+        {{"A", "B", ""}, "A\nB\n\n"},
+        {{"A", "B"}, "A\nB\n"},
+        {{"A", "M"}, "A\nM"},
+        {{"A", "M", ""}, "A\nM\n"},
+        {{"M", "X"}, "M\nX\n"},
+        {{"M", "X", ""}, "M\nX\n\n"},
+        {{"M", "M"}, "M\nM"},
+        {{"M", "M", ""}, "M\nM\n"},
+        {{"M", "", ""}, "M\n\n\n"},
+        {{"M", "", "X"}, "M\n\nX\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BuildConfigText(c.lines, WithholdM), c.text) << ::testing::PrintToString(c.lines);
+    }
+}
+
+TEST(BuildConfigText, HandsEveryLineToTheRuleInOrder) {
+    Lines seen;
+    const std::string text = BuildConfigText({"a", "b", ""}, [&](std::string& line) {
+        seen.push_back(line);
+        line += "!";
+        return kWithLineEnd;
+    });
+    EXPECT_EQ(seen, (Lines{"a", "b", ""}));
+    EXPECT_EQ(text, "a!\nb!\n!\n");
+}
+
+TEST(WriteConfigText, WritesCrLfLineEndsAndOneEndMarker) {
+    struct Case {
+        std::string before;  // "<missing>": no file yet
+        std::string text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"<missing>", "\n", "\r\n\x1A"},
+        {"<missing>", "", "\x1A"},
+        {"<missing>", "A\nB\n\n", "A\r\nB\r\n\r\n\x1A"},
+        {"<missing>", "A\rB\n", "A\rB\r\n\x1A"},
+        {"a much longer file than what replaces it\r\n\x1A", "A\n", "A\r\n\x1A"},
+        {"", "movie_path M", "movie_path M\x1A"},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        if (c.before != "<missing>") folder.Write("Darkinst.cfg", c.before);
+        EXPECT_TRUE(WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), c.text));
+        EXPECT_EQ(folder.Read("Darkinst.cfg"), c.bytes);
+        EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"}));
+    }
+}
+
+TEST(WriteConfigText, ReadingWhatItWroteGivesNoEndMarker) {
+    ScratchFolder folder;
+    const std::string path = folder.PathText("Darkinst.cfg");
+    ASSERT_TRUE(WriteConfigText(path.c_str(), "A\nB\n"));
+    const ConfigLines first = ReadConfigLines(path.c_str());
+    EXPECT_EQ(first.lines, (Lines{"A", "B", ""}));
+    ASSERT_TRUE(WriteConfigText(path.c_str(), BuildConfigText(first.lines, WithholdM)));
+    EXPECT_EQ(folder.Read("Darkinst.cfg"), "A\r\nB\r\n\r\n\x1A");
+}
+
+TEST(WriteConfigText, TakesThePlaceOfAStaleTemporaryFile) {
+    ScratchFolder folder;
+    folder.Write("Darkinst.cfg.q8r-tmp", "left by a run that was cut off");
+    EXPECT_TRUE(WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), "A\n"));
+    EXPECT_EQ(folder.Read("Darkinst.cfg"), "A\r\n\x1A");
+    EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"}));
+}
+
+TEST(WriteConfigText, AFailedWriteLeavesTheFileAsItWas) {
+    const FileCall calls[] = {kCallOpen, kCallWrite, kCallFlush, kCallClose, kCallReplace};
+    const std::string original = "install_path C:\\Games\\Thief2\r\nresname_base R\r\n";
+    for (const FileCall call : calls) {
+        for (const bool existed : {true, false}) {
+            ScratchFolder folder;
+            if (existed) folder.Write("Darkinst.cfg", original);
+            bool written = true;
+            {
+                FaultyFileAccess faults(call, 1);
+                written = WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), std::string(5000, 'x') + "\n");
+                EXPECT_TRUE(faults.Failed()) << FileCallName(call);
+            }
+            EXPECT_FALSE(written) << FileCallName(call);
+            if (existed) {
+                EXPECT_EQ(folder.Read("Darkinst.cfg"), original) << FileCallName(call);
+                EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"})) << FileCallName(call);
+            } else {
+                EXPECT_TRUE(folder.Tree().empty()) << FileCallName(call);
+            }
+        }
+    }
+}
+
+TEST(WriteConfigText, FailsWhenTheFolderIsMissing) {
+    ScratchFolder folder;
+    EXPECT_FALSE(WriteConfigText(folder.PathText("q8r/Darkinst.cfg").c_str(), "A\n"));
+    EXPECT_TRUE(folder.Tree().empty());
+}
+
+}  // namespace
