@@ -36,6 +36,9 @@ struct FileAccess {
     bool (*replace)(const char* from, const char* to);
     bool (*remove)(const char* path);
     bool (*exists)(const char* path);
+    // Gives the file `existing` the second name `to` (a hard link); fails
+    // when `to` exists or the file system has no hard links.
+    bool (*link)(const char* existing, const char* to);
 };
 
 // The table in use; the platform's own unless a test installed another.

@@ -115,9 +115,14 @@ bool PosixExists(const char* path) {
     return lstat(ResolvePath(path).c_str(), &info) == 0;
 }
 
+bool PosixLink(const char* existing, const char* to) {
+    return link(ResolvePath(existing).c_str(), ResolvePath(to).c_str()) == 0;
+}
+
 const FileAccess kPosixFileAccess = {
     PosixOpen, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
     PosixClose, PosixRename, PosixReplace, PosixRemove, PosixExists,
+    PosixLink,
 };
 
 }  // namespace

@@ -94,9 +94,14 @@ bool Win32Exists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool Win32Link(const char* existing, const char* to) {
+    return CreateHardLinkA(to, existing, nullptr) != 0;
+}
+
 const FileAccess kWin32FileAccess = {
     Win32Open, Win32Read, Win32Write, Win32Seek, Win32Size, Win32Flush,
     Win32Close, Win32Rename, Win32Replace, Win32Remove, Win32Exists,
+    Win32Link,
 };
 
 }  // namespace

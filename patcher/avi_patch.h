@@ -40,3 +40,27 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
 
 // The fixed English text for a result code.
 const char* PatchResultMessage(int32_t code);
+
+// Bytes in a patch data file's header, and the magic it starts with.
+constexpr size_t kAviPatchHeaderSize = 32;
+extern const char kAviPatchMagic[17];
+// The smallest working buffer the engine uses, whatever the header says.
+constexpr uint32_t kMinimumPatchBuffer = 0x100000;
+// The largest table whose size in bytes still fits in 32 bits.
+constexpr uint32_t kMaximumPatchWords = 0x3FFFFFFF;
+constexpr uint32_t kLiteralFlag = 0x80000000u;
+
+// Decodes the first kAviPatchHeaderSize bytes of a patch data file.
+AviPatchHeader DecodeAviPatchHeader(const uint8_t* bytes);
+void EncodeAviPatchHeader(const AviPatchHeader& header, uint8_t* bytes);
+// bufferSize as the engine uses it.
+uint32_t EffectivePatchBuffer(uint32_t bufferSize);
+
+uint32_t LoadLittle32(const uint8_t* bytes);
+void StoreLittle32(uint8_t* bytes, uint32_t value);
+
+// Where the engine takes its working buffer and table from, so tests can
+// make the allocation fail. The memory is given back with std::free, so a
+// replacement returns memory from std::malloc, or null. Null: std::malloc.
+typedef void* (*PatchAllocator)(size_t size);
+void UsePatchAllocator(PatchAllocator allocate);

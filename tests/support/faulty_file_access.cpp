@@ -76,9 +76,14 @@ bool FaultyExists(const char* path) {
     return PlatformFileAccess().exists(path);
 }
 
+bool FaultyLink(const char* existing, const char* to) {
+    return PlatformFileAccess().link(existing, to);
+}
+
 const FileAccess kFaultyFileAccess = {
     FaultyOpen, FaultyRead, FaultyWrite, FaultySeek, FaultySize, FaultyFlush,
     FaultyClose, FaultyRename, FaultyReplace, FaultyRemove, FaultyExists,
+    FaultyLink,
 };
 
 }  // namespace
