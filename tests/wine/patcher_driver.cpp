@@ -242,6 +242,11 @@ int main(int argc, char** argv) {
                 Log("first.running=" + std::string(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT ? "1" : "0"));
             }
             if (boxes == 1 && !pauseFolder.empty()) {
+                // Below the window, so the picture shows both whole.
+                RECT outer = {};
+                if (window && GetWindowRect(window, &outer))
+                    SetWindowPos(box, nullptr, outer.left, outer.bottom + 10, 0, 0,
+                                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
                 std::FILE* ready = std::fopen((pauseFolder + "\\box.ready").c_str(), "w");
                 if (ready) std::fclose(ready);
                 if (!WaitForFile(pauseFolder + "\\box.go", 30000)) Log("pause-timed-out=1");

@@ -161,6 +161,22 @@ scenario_darkinst_write_failure() {
         "$(value writefail box1.icon) $(value writefail box1.buttons) $(value writefail box1.owner)"
     check "exit code" 1 "$(value writefail exit)"
     check_true "later steps did not run" '[ -e "$game/q8r/books/english/note1.str" ]'
+
+    echo "== the game root's Darkinst.cfg cannot be written: its box, then exit code 1"
+    game=$scratch/writefail/root
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    mkdir -p "$game/Darkinst.cfg.q8r-tmp"
+    cp "$game/Darkinst.cfg" "$scratch/writefail/root-darkinst"
+    drive writefail-root "$game"
+    check "one box" 1 "$(value writefail-root boxes)"
+    check "text" 'The file "Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.' \
+        "$(value writefail-root box1.text)"
+    check "caption, error icon, owner" "Error 1 patcher" \
+        "$(value writefail-root box1.caption) $(value writefail-root box1.icon) $(value writefail-root box1.owner)"
+    check "the status line shows the reset step" "Current Operation: Resetting default darkinst.cfg file..." \
+        "$(value writefail-root box1.status)"
+    check "exit code" 1 "$(value writefail-root exit)"
+    check_true "the file keeps its content" 'cmp -s "$scratch/writefail/root-darkinst" "$game/Darkinst.cfg"'
 }
 
 scenario_second_start() {
