@@ -422,6 +422,8 @@ TEST_F(AviPatchTest, NewFileIsOnTheDiskBeforeItTakesTheVideosPlace) {
     EXPECT_EQ(faults.Count(kCallFlush), 1);
     EXPECT_EQ(faults.Count(kCallReplace), 1);
     EXPECT_EQ(faults.Count(kCallRename), 0);
+    // The backup is a second name of the original, not a copy of its bytes.
+    EXPECT_EQ(faults.Count(kCallWrite), 3);
 }
 
 TEST_F(AviPatchTest, BackupLeftFromAnEarlierRunDoesNotStopThePatch) {

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "avi_patch.h"
+#include "avi_patch_maker.h"
+#include "support/faulty_file_access.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes RandomBytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+std::string Text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes Insert(Bytes bytes, size_t at, const Bytes& what) {
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), what.begin(), what.end());
+    return bytes;
+}
+
+Bytes Erase(Bytes bytes, size_t at, size_t count) {
+    bytes.erase(bytes.begin() + static_cast<ptrdiff_t>(at), bytes.begin() + static_cast<ptrdiff_t>(at + count));
+    return bytes;
+}
+
+// One changed byte in every `every`, at a random place in each stretch.
+Bytes Scatter(Bytes bytes, size_t every, uint32_t seed) {
+    std::mt19937 random(seed);
+    for (size_t start = 0; start + every <= bytes.size(); start += every) bytes[start + random() % every] ^= 0x5A;
+    return bytes;
+}
+
+struct Pair {
+    const char* name;
+    Bytes original;
+    Bytes corrected;
+    PatchMakeOptions options;
+    size_t literalAtMost;  // bytes that had to travel in the patch
+};
+
+std::vector<Pair> Pairs() {
+    const Bytes base = RandomBytes(200000, 1);
+    PatchMakeOptions small;
+    small.maxSegment = 4096;
+    PatchMakeOptions odd;
+    odd.maxSegment = 7;
+    odd.blockSize = 8;
+    PatchMakeOptions large;
+    large.bufferSize = 3000000;
+    Bytes moved = Erase(base, 50000, 30000);
+    moved = Insert(moved, 120000, Bytes(base.begin() + 50000, base.begin() + 80000));
+    return {
+        {"identical", base, base, {}, 0},
+        {"both empty", {}, {}, {}, 0},
+        {"empty original", {}, RandomBytes(5000, 2), {}, 5000},
+        {"empty result", base, {}, {}, 0},
+        {"shorter than a block", {'a', 'b', 'c'}, {'a', 'X', 'c'}, {}, 3},
+        {"original with extra bytes", Insert(Insert(base, 100, RandomBytes(17, 3)), 150000, RandomBytes(1000, 4)), base, {}, 0},
+        {"inserted bytes", base, Insert(Insert(base, 150000, RandomBytes(1000, 4)), 100, RandomBytes(17, 3)), {}, 1017},
+        // The 7 bytes ahead of the deletion are too short to be worth a copy.
+        {"deletions", base, Erase(Erase(base, 150000, 999), 7, 5), {}, 7},
+        {"scattered edits", base, Scatter(base, 100, 5), {}, 2000 * 40},
+        {"scattered edits, 4 KiB segments", base, Scatter(base, 1000, 6), small, 200 * 40},
+        {"7-byte segments", base, Scatter(base, 5000, 7), odd, 40 * 20},
+        {"moved block", base, moved, {}, 64},
+        {"larger buffer", RandomBytes(3500000, 8), Scatter(RandomBytes(3500000, 8), 100000, 9), large, 35 * 40},
+        {"repeated bytes", Bytes(100000, 0), Insert(Bytes(100000, 0), 5000, {1, 2, 3}), {}, 64},
+    };
+}
+
+class PatchToolTest : public ::testing::Test {
+protected:
+    ScratchFolder folder;
+};
+
+TEST_F(PatchToolTest, MadePatchesTurnTheOriginalIntoTheCorrectedFile) {
+    for (const Pair& pair : Pairs()) {
+        SCOPED_TRACE(pair.name);
+        Bytes patch;
+        std::string error;
+        ASSERT_TRUE(MakeAviPatch(pair.original.data(), pair.original.size(), pair.corrected.data(),
+                                 pair.corrected.size(), pair.options, &patch, &error))
+            << error;
+        const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), pair.original.data(), pair.original.size());
+        EXPECT_TRUE(d.problems.empty()) << d.problems.front();
+        EXPECT_LE(d.literalBytes, pair.literalAtMost);
+        EXPECT_EQ(d.copyBytes + d.literalBytes, pair.corrected.size());
+        const uint32_t limit = pair.options.maxSegment ? pair.options.maxSegment
+                                                       : EffectivePatchBuffer(pair.options.bufferSize) - 8;
+        EXPECT_LE(d.longestSegment, limit);
+
+        folder.Write("video.avi", Text(pair.original));
+        folder.Write("video.avi.upd", Text(patch));
+        std::remove(folder.PathText("video.avi.old").c_str());
+        EXPECT_EQ(ApplyAviPatch(folder.PathText("video.avi").c_str(), folder.PathText("video.avi.upd").c_str(), nullptr),
+                  PatchSuccessful);
+        EXPECT_TRUE(folder.Read("video.avi") == Text(pair.corrected));
+        EXPECT_TRUE(folder.Read("video.avi.old") == Text(pair.original));
+    }
+}
+
+TEST_F(PatchToolTest, ScatteredEditsCostAFewWordsEach) {
+    const Bytes original = RandomBytes(1 << 20, 11);
+    const Bytes corrected = Scatter(original, 100, 12);
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), {}, &patch, &error));
+    const size_t edits = original.size() / 100;
+    EXPECT_LE(patch.size(), 32 + edits * (1 + 5 * 4) + 64);
+}
+
+TEST_F(PatchToolTest, OptionsOutsideTheFormatAreRefused) {
+    const Bytes bytes = RandomBytes(100, 13);
+    const struct {
+        uint32_t bufferSize, maxSegment, blockSize;
+    } cases[] = {{255, 0, 32}, {0, 0, 32}, {256, kMinimumPatchBuffer - 7, 32}, {2000000, 1999993, 32}, {256, 0, 3}};
+    for (const auto& c : cases) {
+        PatchMakeOptions options;
+        options.bufferSize = c.bufferSize;
+        options.maxSegment = c.maxSegment;
+        options.blockSize = c.blockSize;
+        Bytes patch;
+        std::string error;
+        EXPECT_FALSE(MakeAviPatch(bytes.data(), bytes.size(), bytes.data(), bytes.size(), options, &patch, &error))
+            << c.bufferSize << ' ' << c.maxSegment;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+// Whatever length a patch is cut to, the engine stops with one clear code,
+// and what it wrote is the start of the corrected file.
+TEST_F(PatchToolTest, PatchCutAtEveryLengthEndsUnexpectedly) {
+    const Bytes original = RandomBytes(600, 14);
+    const Bytes corrected = Insert(Scatter(original, 150, 15), 300, {'n', 'e', 'w'});
+    PatchMakeOptions options;
+    options.maxSegment = 100;
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error));
+    folder.Write("video.avi", Text(original));
+    const std::string video = folder.PathText("video.avi");
+    const std::string data = folder.PathText("video.avi.upd");
+    const size_t tableEnd = 32 + 4 * DescribeAviPatch(patch.data(), patch.size(), nullptr, 0).header.wordCount;
+    for (size_t length = 0; length < patch.size(); ++length) {
+        folder.Write("video.avi.upd", Text(patch).substr(0, length));
+        std::remove(folder.PathText("video.avi.new").c_str());
+        ASSERT_EQ(ApplyAviPatch(video.c_str(), data.c_str(), nullptr), UnexpectedEnd) << length;
+        EXPECT_EQ(folder.Exists("video.avi.new"), length >= tableEnd) << length;
+        const std::string written = folder.Read("video.avi.new");
+        if (length >= tableEnd) {
+            EXPECT_EQ(written, Text(corrected).substr(0, written.size())) << length;
+        }
+    }
+    EXPECT_EQ(folder.Read("video.avi"), Text(original));
+}
+
+TEST(DescribeAviPatch, NamesEveryWayAPatchBreaksTheFormatOrMissesTheOriginal) {
+    const Bytes original = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+    const Bytes corrected = {'a', 'b', 'c', 'd', 'X', 'Y', 'Z', 'e', 'f', 'g', 'h'};
+    PatchMakeOptions options;
+    options.blockSize = 4;
+    Bytes good;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), 8, corrected.data(), 11, options, &good, &error));
+    ASSERT_EQ(good.size(), 67u);
+    const auto poke = [&good](size_t offset, uint32_t value, bool fixSum) {
+        Bytes patch = good;
+        StoreLittle32(patch.data() + offset, value);
+        if (fixSum) {
+            StoreLittle32(patch.data() + 28, SegmentChecksum(patch.data() + 32, 32));
+        }
+        return patch;
+    };
+    Bytes otherOriginal = original;
+    otherOriginal[6] = 'G';
+    const struct {
+        const char* name;
+        Bytes patch;
+        const Bytes* against;
+        std::string problem;
+    } cases[] = {
+        {"good", good, &original, ""},
+        {"good alone", good, nullptr, ""},
+        {"cut header", Bytes(good.begin(), good.begin() + 31), nullptr, "shorter than its 32-byte header"},
+        {"magic", poke(0, 0, false), nullptr, "magic"},
+        {"buffer", poke(16, 255, false), nullptr, "bufferSize"},
+        {"word count", poke(24, 1, false), nullptr, "wordCount is below 2"},
+        {"huge word count", poke(24, 0x40000000, false), nullptr, "wordCount is above"},
+        {"cut table", Bytes(good.begin(), good.begin() + 60), nullptr, "cut short"},
+        {"table sum", poke(28, 0, false), nullptr, "tableSum"},
+        {"literal checksum", poke(32 + 16, 0, true), nullptr, "entry at word 3 has a wrong checksum"},
+        {"copy past the end", poke(32 + 28, 5, true), nullptr, "entry at word 5 copies past the end"},
+        {"too long", poke(32, kMinimumPatchBuffer - 7, true), nullptr, "entry at word 0 is longer"},
+        {"past the table", poke(32 + 20, kLiteralFlag, true), nullptr, "runs past the end of the table"},
+        {"missing literal bytes", Bytes(good.begin(), good.begin() + 65), nullptr, "literal bytes past the end"},
+        {"other original", good, &otherOriginal, "entry at word 5 does not match the original"},
+        {"shorter original", good, &corrected, "the original is 11 bytes, the patch is for 8"},
+    };
+    for (const auto& c : cases) {
+        const PatchDescription d = DescribeAviPatch(c.patch.data(), c.patch.size(), c.against ? c.against->data() : nullptr,
+                                                    c.against ? c.against->size() : 0);
+        if (c.problem.empty()) {
+            EXPECT_TRUE(d.problems.empty()) << c.name << ": " << d.problems.front();
+            EXPECT_EQ(d.copySegments, 2u);
+            EXPECT_EQ(d.literalSegments, 1u);
+            EXPECT_EQ(d.literalBytes, 3u);
+        } else {
+            std::string all;
+            for (const std::string& problem : d.problems) all += problem + "; ";
+            EXPECT_NE(all.find(c.problem), std::string::npos) << c.name << ": " << all;
+        }
+    }
+}
+
+// The command line, run in-process.
+struct ToolRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = RunAviPatchTool(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TEST_F(PatchToolTest, CommandLineMakesDescribesAndApplies) {
+    const Bytes original = RandomBytes(50000, 16);
+    const Bytes corrected = Insert(Scatter(original, 700, 17), 20000, RandomBytes(300, 18));
+    folder.Write("cs.avi", Text(original));
+    folder.Write("fixed.avi", Text(corrected));
+    const std::string video = folder.PathText("cs.avi");
+    const std::string patch = folder.PathText("cs.avi.upd");
+
+    ToolRun run = RunTool({"make", "--max-segment", "100", video, folder.PathText("fixed.avi"), patch});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("literal bytes"), std::string::npos);
+    EXPECT_FALSE(folder.Exists("cs.avi.upd.partial"));
+
+    run = RunTool({"describe", patch, video});
+    EXPECT_EQ(run.code, 0) << run.out;
+    EXPECT_NE(run.out.find("applies to the original"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("longest segment: 100\n"), std::string::npos) << run.out;
+    EXPECT_EQ(RunTool({"describe", patch, folder.PathText("fixed.avi")}).code, 1);
+
+    run = RunTool({"apply", video, patch});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(folder.Read("cs.avi") == Text(corrected));
+    EXPECT_TRUE(folder.Read("cs.avi.old") == Text(original));
+
+    run = RunTool({"apply", video, patch});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("File may all ready be patched."), std::string::npos) << run.err;
+}
+
+TEST_F(PatchToolTest, CommandLineErrorsGoToStandardErrorWithAFailingExit) {
+    folder.Write("a", "abcdefgh");
+    const std::string a = folder.PathText("a");
+    const std::string missing = folder.PathText("missing");
+    const std::string out = folder.PathText("out.upd");
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    } cases[] = {
+        {{}, 2, "no command given"},
+        {{"frobnicate"}, 2, "unknown command frobnicate"},
+        {{"make", a, a}, 2, "make needs ORIGINAL, CORRECTED and PATCH"},
+        {{"make", "--speed", "9", a, a, out}, 2, "unknown option --speed"},
+        {{"make", "--max-segment", "lots", a, a, out}, 2, "--max-segment needs a number"},
+        {{"make", "--max-segment", "0", a, a, out}, 2, "at least 1"},
+        {{"make", "--buffer-size", "99999999999", a, a, out}, 2, "--buffer-size needs a number"},
+        {{"make", "--buffer-size", "100", a, a, out}, 1, "at least 256"},
+        {{"make", missing, a, out}, 1, "cannot open " + missing},
+        {{"make", a, missing, out}, 1, "cannot open " + missing},
+        {{"apply", a}, 2, "apply needs ORIGINAL and PATCH"},
+        {{"apply", a, missing}, 1, "Can't Open Data File"},
+        {{"describe"}, 2, "describe needs PATCH"},
+        {{"describe", missing}, 1, "cannot open " + missing},
+        {{"describe", a}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        const std::string name = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(run.code, c.code) << name << ' ' << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << name << ": " << run.err;
+        EXPECT_FALSE(folder.Exists("out.upd")) << name;
+    }
+    const ToolRun help = RunTool({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("usage: q8r-avipatch make"), std::string::npos);
+    EXPECT_TRUE(help.err.empty());
+}
+
+TEST_F(PatchToolTest, FailedWriteLeavesNoPatchBehind) {
+    folder.Write("a", "abcdefgh");
+    folder.Write("b", "abcdXYZefgh");
+    const std::vector<std::string> args = {"make", folder.PathText("a"), folder.PathText("b"), folder.PathText("out.upd")};
+    // The first two closes are the inputs'.
+    const std::pair<FileCall, int> cases[] = {
+        {kCallOpen, 1}, {kCallWrite, 1}, {kCallFlush, 1}, {kCallClose, 3}, {kCallReplace, 1}};
+    for (const auto& [call, failAt] : cases) {
+        folder.Write("out.upd", "an older patch");
+        ToolRun run;
+        {
+            FaultyFileAccess faults(call, failAt);
+            run = RunTool(args);
+        }
+        EXPECT_EQ(run.code, 1) << FileCallName(call);
+        EXPECT_NE(run.err.find("out.upd"), std::string::npos) << run.err;
+        EXPECT_EQ(folder.Read("out.upd"), "an older patch") << FileCallName(call);
+        EXPECT_FALSE(folder.Exists("out.upd.partial")) << FileCallName(call);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// q8r-avipatch: make, apply and inspect patch data files.
+#include <cstdlib>
+#include <ostream>
+
+#include "avi_patch_maker.h"
+#include "file_access.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: q8r-avipatch make [--buffer-size BYTES] [--max-segment BYTES] ORIGINAL CORRECTED PATCH\n"
+    "       q8r-avipatch apply ORIGINAL PATCH\n"
+    "       q8r-avipatch describe PATCH [ORIGINAL]\n"
+    "\n"
+    "make      writes PATCH, which turns ORIGINAL into CORRECTED\n"
+    "apply     patches ORIGINAL in place, as the patcher does; the original\n"
+    "          is kept as ORIGINAL.old\n"
+    "describe  shows what PATCH holds and checks it, against ORIGINAL if given;\n"
+    "          exits with 1 when the patch would not apply cleanly\n"
+    "\n"
+    "--buffer-size  the working buffer the patch asks for (default 1048576);\n"
+    "               segments are at most its size less 8\n"
+    "--max-segment  cut segments to at most this many bytes\n";
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    const FileAccess& files = Files();
+    FileHandle* file = files.open(path.c_str(), kOpenForReading);
+    if (!file) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    uint64_t size = 0;
+    bool read = files.size(file, &size);
+    if (read && size > SIZE_MAX) read = false;
+    if (read) {
+        bytes->resize(static_cast<size_t>(size));
+        read = files.read(file, bytes->data(), bytes->size()) == bytes->size();
+    }
+    files.close(file);
+    if (!read) *error = "cannot read " + path;
+    return read;
+}
+
+// Never leaves a partial file under `path`: the bytes go to a side file that
+// replaces `path` only once it is complete on the disk.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+    const FileAccess& files = Files();
+    const std::string partial = path + ".partial";
+    FileHandle* file = files.open(partial.c_str(), kCreateForWriting);
+    if (!file) {
+        *error = "cannot create " + partial;
+        return false;
+    }
+    bool written = files.write(file, bytes.data(), bytes.size()) && files.flush(file);
+    written = files.close(file) && written;
+    if (written && files.replace(partial.c_str(), path.c_str())) return true;
+    files.remove(partial.c_str());
+    *error = "cannot write " + path;
+    return false;
+}
+
+bool ParseCount(const std::string& text, uint32_t* value) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
+    if (parsed > 0xFFFFFFFFull) return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+int Fail(std::ostream& err, const std::string& text) {
+    err << "q8r-avipatch: " << text << '\n';
+    return 1;
+}
+
+int UsageError(std::ostream& err, const std::string& text) {
+    err << "q8r-avipatch: " << text << "\n" << "Try 'q8r-avipatch --help'.\n";
+    return 2;
+}
+
+int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    PatchMakeOptions options;
+    std::vector<std::string> paths;
+    for (size_t k = 1; k < args.size(); ++k) {
+        const std::string& arg = args[k];
+        if (arg == "--buffer-size" || arg == "--max-segment") {
+            uint32_t value = 0;
+            if (k + 1 == args.size() || !ParseCount(args[k + 1], &value)) {
+                return UsageError(err, arg + " needs a number of bytes");
+            }
+            (arg == "--buffer-size" ? options.bufferSize : options.maxSegment) = value;
+            if (arg == "--max-segment" && value == 0) return UsageError(err, "--max-segment must be at least 1");
+            ++k;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError(err, "unknown option " + arg);
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.size() != 3) return UsageError(err, "make needs ORIGINAL, CORRECTED and PATCH");
+    std::vector<uint8_t> original, corrected, patch;
+    std::string error;
+    if (!ReadWholeFile(paths[0], &original, &error) || !ReadWholeFile(paths[1], &corrected, &error) ||
+        !MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error) ||
+        !WriteWholeFile(paths[2], patch, &error)) {
+        return Fail(err, error);
+    }
+    const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), nullptr, 0);
+    out << paths[2] << ": " << patch.size() << " bytes, " << d.copySegments << " copy and " << d.literalSegments
+        << " literal segments, " << d.literalBytes << " literal bytes\n";
+    return 0;
+}
+
+int Apply(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 3) return UsageError(err, "apply needs ORIGINAL and PATCH");
+    const PatchResult code = ApplyAviPatch(args[1].c_str(), args[2].c_str(), nullptr);
+    if (code != PatchSuccessful) return Fail(err, args[1] + ": " + PatchResultMessage(code));
+    out << args[1] << ": " << PatchResultMessage(code) << "; the original is kept as " << args[1] << ".old\n";
+    return 0;
+}
+
+int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 2 && args.size() != 3) return UsageError(err, "describe needs PATCH and may take ORIGINAL");
+    std::vector<uint8_t> patch, original;
+    std::string error;
+    if (!ReadWholeFile(args[1], &patch, &error)) return Fail(err, error);
+    if (args.size() == 3 && !ReadWholeFile(args[2], &original, &error)) return Fail(err, error);
+    const PatchDescription d =
+        DescribeAviPatch(patch.data(), patch.size(), args.size() == 3 ? original.data() : nullptr, original.size());
+    out << "file:            " << args[1] << ", " << d.fileSize << " bytes\n";
+    if (d.headerComplete) {
+        const AviPatchHeader& h = d.header;
+        out << "magic:           " << std::string(h.magic, sizeof h.magic) << '\n'
+            << "buffer size:     " << h.bufferSize << " (effective " << EffectivePatchBuffer(h.bufferSize) << ")\n"
+            << "original size:   " << h.originalSize << '\n'
+            << "table words:     " << h.wordCount << '\n'
+            << "table sum:       " << h.tableSum << '\n'
+            << "copy segments:   " << d.copySegments << ", " << d.copyBytes << " bytes\n"
+            << "literal segments: " << d.literalSegments << ", " << d.literalBytes << " bytes\n"
+            << "corrected size:  " << d.copyBytes + d.literalBytes << '\n'
+            << "longest segment: " << d.longestSegment << '\n';
+    }
+    for (const std::string& problem : d.problems) out << "problem:         " << problem << '\n';
+    const char* verdict = d.problems.empty() ? (d.checkedOriginal ? "applies to the original" : "well-formed")
+                                             : (d.checkedOriginal ? "does not apply to the original" : "not well-formed");
+    out << "verdict:         " << verdict << '\n';
+    return d.problems.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) return UsageError(err, "no command given");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << kUsage;
+        return 0;
+    }
+    if (command == "make") return Make(args, out, err);
+    if (command == "apply") return Apply(args, out, err);
+    if (command == "describe") return Describe(args, out, err);
+    return UsageError(err, "unknown command " + command);
+}
