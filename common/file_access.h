@@ -13,7 +13,8 @@ struct FileHandle;  // owned by the layer that opened it
 enum FileOpenMode {
     kOpenForReading,     // existing file, read only, no sharing restriction
     kCreateForWriting,   // create, or truncate an existing file; read and write
-    kCreateNewForWriting // create; fails when the name is taken
+    kCreateNewForWriting, // create; fails when the name is taken
+    kOpenExistingForWriting // existing file, read and write, nothing truncated
 };
 
 struct FileAccess {

@@ -92,6 +92,14 @@ bool WriteConfigText(const char* path, const std::string& text) {
     }
     bytes += kEndMarker;
 
+    // The new file takes the place of the old one without opening it, so a
+    // file the user made read-only would be replaced all the same.
+    if (Files().exists(path)) {
+        FileHandle* existing = Files().open(path, kOpenExistingForWriting);
+        if (!existing) return false;
+        Files().close(existing);
+    }
+
     const std::string temporary = std::string(path) + kTemporarySuffix;
     Files().remove(temporary.c_str());  // left by a run that was cut off
     FileHandle* file = Files().open(temporary.c_str(), kCreateNewForWriting);

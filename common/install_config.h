@@ -60,5 +60,6 @@ std::string BuildConfigText(const std::vector<std::string>& lines,
 // 0x1A end marker after it. The text goes to a temporary file beside `path`
 // that takes the place of `path` in one step only once it is complete on
 // disk: on any failure the result is false, the temporary file is gone and
-// `path` is as it was.
+// `path` is as it was. An existing file that cannot be opened for writing is
+// not replaced.
 bool WriteConfigText(const char* path, const std::string& text);

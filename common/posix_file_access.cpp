@@ -24,6 +24,7 @@ FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
         case kOpenForReading: flags |= O_RDONLY; break;
         case kCreateForWriting: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
         case kCreateNewForWriting: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+        case kOpenExistingForWriting: flags |= O_RDWR; break;
     }
     const int fd = open(resolved.c_str(), flags, 0666);
     if (fd < 0) return nullptr;

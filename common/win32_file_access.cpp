@@ -23,6 +23,8 @@ FileHandle* Win32Open(const char* path, FileOpenMode mode) {
     } else if (mode == kCreateNewForWriting) {
         access |= GENERIC_WRITE;
         disposition = CREATE_NEW;
+    } else if (mode == kOpenExistingForWriting) {
+        access |= GENERIC_WRITE;
     }
     HANDLE handle = CreateFileA(path, access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;

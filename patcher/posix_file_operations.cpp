@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -67,11 +68,50 @@ std::string TargetFor(const std::string& folder, const std::string& name) {
     return ResolvePath(Join(folder, name).c_str());
 }
 
+std::string RealPath(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string result(real);
+    free(real);
+    return result;
+}
+
+bool Inside(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                              (folder == "/" || path[folder.size()] == '/'));
+}
+
+// The game root is the working directory. A path below it that passes
+// through a link to somewhere outside it would carry a move or copy out of
+// the game folder: such a path is refused. A source's own last element is
+// an item, never followed, so only a target's last element is walked.
+bool LeavesGameRootThroughLink(const std::string& path, bool lastElementFollowed) {
+    const std::string root = RealPath(".");
+    if (root.empty() || path.empty() || path[0] != '/' || !Inside(path, root)) return false;
+    std::string prefix = root;
+    size_t start = root == "/" ? 1 : root.size() + 1;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        const bool last = end == std::string::npos;
+        if (last) end = path.size();
+        if (last && !lastElementFollowed) break;
+        prefix = path.substr(0, end);
+        struct stat info;
+        if (Inspect(prefix, &info) && S_ISLNK(info.st_mode)) {
+            const std::string target = RealPath(prefix);
+            if (target.empty() || !Inside(target, root)) return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // The items a source names: one existing item, or the entries of a folder
 // that match a wildcard last element. False when the source does not exist.
 bool ExpandSource(const char* source, std::vector<std::string>* items) {
     const std::string written = ResolvePath(source);
     const std::string last = LastElement(written);
+    if (LeavesGameRootThroughLink(written, false)) return false;
     if (last.find_first_of("*?") == std::string::npos) {
         struct stat info;
         if (!Inspect(written, &info)) return false;
@@ -80,7 +120,7 @@ bool ExpandSource(const char* source, std::vector<std::string>* items) {
     }
     const std::string folder = ParentOf(written);
     struct stat info;
-    if (!Inspect(folder, &info) || !IsFolder(info)) return false;
+    if (stat(folder.c_str(), &info) != 0 || !IsFolder(info)) return false;
     std::vector<std::string> names;
     if (!ListFolder(folder, &names)) return false;
     for (const std::string& name : names) {
@@ -92,7 +132,8 @@ bool ExpandSource(const char* source, std::vector<std::string>* items) {
 bool ExistingFolder(const char* path, std::string* resolved) {
     *resolved = ResolvePath(path);
     struct stat info;
-    return Inspect(*resolved, &info) && IsFolder(info);
+    if (LeavesGameRootThroughLink(*resolved, true)) return false;
+    return stat(resolved->c_str(), &info) == 0 && IsFolder(info);
 }
 
 bool RemoveItem(const std::string& path) {

@@ -1,0 +1,145 @@
+// What our own POSIX layer adds to the shell's behaviour: letter case on a
+// case-sensitive file system, renames instead of copies, other file systems
+// and links.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "file_operations.h"
+#include "migration_steps.h"
+#include "support/game_folder.h"
+#include "support/recording_platform.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+ino_t InodeOf(const std::filesystem::path& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST(PosixFileOperations, MigrateAFolderCopiedFromWindowsInOtherLetterCase) {
+    ScratchFolder game;
+    game.Write("Q8R.EXE", "launcher");
+    game.Write("Install.CFG", "cfg");
+    game.Write("SAVES/Save_0/game.sav", "s");
+    game.Write("Q8R/Books/English/Book1.str", "b");
+    game.Write("Q8R/Books/BOOK1.STR", "old b");
+    game.Write("Q8R/SND/Guard1/English/Line.wav", "l");
+    GameRootScope root(game.RootText());
+
+    RemoveOldLauncher();
+    CopyConfigFiles();
+    MoveBookFiles();
+    MoveSoundFiles();
+
+    const std::vector<std::string> expected = {
+        "Install.CFG", "Q8R/", "Q8R/Books/", "Q8R/Books/BOOK1.STR", "Q8R/Books/English/", "Q8R/Install.CFG",
+        "Q8R/SAVES/", "Q8R/SAVES/Save_0/", "Q8R/SAVES/Save_0/game.sav", "Q8R/SND/", "Q8R/SND/Guard1/",
+        "Q8R/SND/Guard1/English/", "Q8R/SND/Guard1/Line.wav", "SAVES/", "SAVES/Save_0/", "SAVES/Save_0/game.sav",
+    };
+    EXPECT_EQ(game.Tree(), expected);
+    EXPECT_EQ(game.Read("Q8R/Books/BOOK1.STR"), "b") << "the same name in other case is the same file";
+}
+
+TEST(PosixFileOperations, AMoveWithinOneFileSystemIsARename) {
+    ScratchFolder game;
+    game.Write("snd/cop1/english/big.wav", std::string(1 << 16, 'v'));
+    game.Write("snd/cop1/english/set/a.wav", "a");
+    const ino_t fileBefore = InodeOf(game.Root() / "snd/cop1/english/big.wav");
+    const ino_t folderBefore = InodeOf(game.Root() / "snd/cop1/english/set");
+
+    ASSERT_EQ(MoveFiles(game.PathText("snd/cop1/english/*").c_str(), game.PathText("snd/cop1").c_str()), 0);
+
+    EXPECT_EQ(InodeOf(game.Root() / "snd/cop1/big.wav"), fileBefore);
+    EXPECT_EQ(InodeOf(game.Root() / "snd/cop1/set"), folderBefore);
+}
+
+TEST(PosixFileOperations, AMoveToAnotherFileSystemCopiesThenDeletes) {
+    if (access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no /dev/shm here";
+    ScratchFolder target;
+    const std::filesystem::path source = std::filesystem::path("/dev/shm") / ("q8r-move-" + std::to_string(getpid()));
+    std::filesystem::create_directories(source / "set");
+    struct stat a, b;
+    stat("/dev/shm", &a);
+    stat(target.RootText().c_str(), &b);
+    if (a.st_dev == b.st_dev) {
+        std::filesystem::remove_all(source);
+        GTEST_SKIP() << "/dev/shm and the temporary folder share one file system";
+    }
+    { std::ofstream(source / "set" / "x.wav") << "x"; }
+    { std::ofstream(source / "y.wav") << "y"; }
+
+    const int result = MoveFiles((source.string() + "/*").c_str(), target.RootText().c_str());
+    const bool sourceEmpty = std::filesystem::is_empty(source);
+    std::filesystem::remove_all(source);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(sourceEmpty);
+    EXPECT_EQ(target.Read("set/x.wav"), "x");
+    EXPECT_EQ(target.Read("y.wav"), "y");
+}
+
+TEST(PosixFileOperations, NeverDeleteOrMergeThroughALink) {
+    ScratchFolder outside;
+    outside.Write("precious/keep.txt", "keep");
+    ScratchFolder game;
+    game.Write("q8r/books/english/book.str", "b");
+    std::filesystem::create_directory_symlink(outside.Root() / "precious", game.Root() / "q8r" / "linked");
+    std::filesystem::create_directory_symlink(outside.Root() / "precious", game.Root() / "q8r" / "books" / "english" / "more");
+
+    EXPECT_EQ(DeleteFiles(game.PathText("q8r/linked").c_str()), 0);
+    EXPECT_EQ(MoveFiles(game.PathText("q8r/books/english/*").c_str(), game.PathText("q8r/books").c_str()), 0);
+    EXPECT_EQ(DeleteFiles(game.PathText("q8r/books").c_str()), 0);
+
+    EXPECT_EQ(outside.Read("precious/keep.txt"), "keep");
+    EXPECT_EQ(outside.Tree(), (std::vector<std::string>{"precious/", "precious/keep.txt"}));
+    EXPECT_FALSE(game.Exists("q8r/linked"));
+}
+
+TEST(PosixFileOperations, ACopyKeepsALinkAsALink) {
+    ScratchFolder outside;
+    outside.Write("big.dat", "outside");
+    ScratchFolder game;
+    game.MakeFolder("saves");
+    game.MakeFolder("q8r");
+    std::filesystem::create_symlink(outside.Root() / "big.dat", game.Root() / "saves" / "link.sav");
+
+    ASSERT_EQ(CopyFiles(game.PathText("saves").c_str(), game.PathText("q8r").c_str()), 0);
+
+    EXPECT_TRUE(std::filesystem::is_symlink(game.Root() / "q8r" / "saves" / "link.sav"));
+}
+
+}  // namespace
+
+namespace {
+
+// A voice folder that is a link to somewhere outside the game: moving its
+// files "up" would move them about outside the game folder.
+TEST(PosixFileOperations, NeverFollowALinkOutOfTheGameRoot) {
+    ScratchFolder outside;
+    outside.Write("guard1/english/line.wav", "someone else's");
+    outside.MakeFolder("elsewhere");
+    ScratchFolder game;
+    game.Write("q8r/snd/guard2/english/line.wav", "g2");
+    game.Write("q8r/snd/inner/english/line.wav", "inner");
+    game.Write("cam.cfg", "cam");
+    std::filesystem::create_directory_symlink(outside.Root() / "guard1", game.Root() / "q8r" / "snd" / "guard1");
+    std::filesystem::create_directory_symlink(game.Root() / "q8r" / "snd" / "inner", game.Root() / "q8r" / "snd" / "guard3");
+    std::filesystem::create_directory_symlink(outside.Root() / "elsewhere", game.Root() / "linked-out");
+    WorkingDirectoryScope cwd(game.Root());
+    GameRootScope root(game.RootText());
+
+    MoveSoundFiles();
+    const int copyResult = CopyFiles(game.PathText("cam.cfg").c_str(), game.PathText("linked-out").c_str());
+
+    EXPECT_NE(copyResult, 0);
+    EXPECT_EQ(outside.Tree(), (std::vector<std::string>{"elsewhere/", "guard1/", "guard1/english/",
+                                                        "guard1/english/line.wav"}));
+    EXPECT_EQ(game.Read("q8r/snd/guard2/line.wav"), "g2");
+    EXPECT_EQ(game.Read("q8r/snd/inner/line.wav"), "inner") << "a link that stays inside is followed";
+}
+
+}  // namespace

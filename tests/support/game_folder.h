@@ -1,0 +1,15 @@
+// A game folder in the mod's v1.0 layout, small but complete.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/scratch_folder.h"
+
+// The game root's nine configuration items (saves/ with two saved games),
+// q8r.exe, and the mod folder with English books, strings and all 23 voice
+// folders, each voice holding one sound in its english folder.
+void LayOutV10Game(const ScratchFolder& game);
+
+// The tree LayOutV10Game makes once the migration steps have run.
+std::vector<std::string> V11TreeOfLaidOutGame();
