@@ -187,8 +187,32 @@ scenario_terminal() {
         'grep -q $'"'"'\rCurrent Operation: Moving book files...\e\[K\rCurrent Operation: Moving string files...'"'"' "$scratch/tty-out"'
 }
 
+scenario_boxes_wait_only_for_a_terminal() {
+    echo "== a box waits for Enter only when standard input is a terminal"
+    local game=$scratch/wait/pipe
+    "$e2e_here/make_game_folder.sh" "$game"
+    # A pipe that stays open and silent: a box that read from it would hang.
+    (cd "$game" && sleep 60 | timeout 30 "$patcher" >"$scratch/wait-out" 2>"$scratch/wait-err")
+    code=$?
+    check "a silent pipe on standard input does not hold the boxes" 0 "$code"
+    check "four boxes, no prompt" 4 "$(grep -c '^\[Video Patch Error\]$' "$scratch/wait-err")"
+    check "no prompt" 0 "$(grep -c 'Press Enter' "$scratch/wait-err")"
+    if ! command -v script >/dev/null; then skip "no script(1) for a terminal"; return; fi
+    game=$scratch/wait/tty
+    "$e2e_here/make_game_folder.sh" "$game"
+    (cd "$game" && printf '\n\n\n\n' | timeout 30 script -qec "$patcher" /dev/null >"$scratch/wait-tty" 2>&1)
+    check "on a terminal each box asks for Enter" 4 "$(grep -o 'Press Enter to continue.' "$scratch/wait-tty" | wc -l)"
+    check_true "and the run goes on to its end" 'grep -q "Task Finished." "$scratch/wait-tty"'
+    game=$scratch/wait/tty-silent
+    "$e2e_here/make_game_folder.sh" "$game"
+    (cd "$game" && sleep 5 | timeout 3 script -qec "$patcher" /dev/null >"$scratch/wait-silent" 2>&1)
+    check "without Enter the first box holds the run" "1 0" \
+        "$(grep -o 'Press Enter to continue.' "$scratch/wait-silent" | wc -l) $(grep -c 'Task Finished.' "$scratch/wait-silent")"
+}
+
 scenario_full_migration
 scenario_no_patch_data
+scenario_boxes_wait_only_for_a_terminal
 scenario_failing_video
 scenario_darkinst_write_failures
 scenario_single_instance
