@@ -192,7 +192,9 @@ scenario_boxes_wait_only_for_a_terminal() {
     local game=$scratch/wait/pipe
     "$e2e_here/make_game_folder.sh" "$game"
     # A pipe that stays open and silent: a box that read from it would hang.
-    (cd "$game" && sleep 60 | timeout 30 "$patcher" >"$scratch/wait-out" 2>"$scratch/wait-err")
+    mkfifo "$scratch/silent"
+    exec 8<>"$scratch/silent"
+    (cd "$game" && timeout 30 "$patcher" <"$scratch/silent" >"$scratch/wait-out" 2>"$scratch/wait-err")
     code=$?
     check "a silent pipe on standard input does not hold the boxes" 0 "$code"
     check "four boxes, no prompt" 4 "$(grep -c '^\[Video Patch Error\]$' "$scratch/wait-err")"
@@ -205,7 +207,8 @@ scenario_boxes_wait_only_for_a_terminal() {
     check_true "and the run goes on to its end" 'grep -q "Task Finished." "$scratch/wait-tty"'
     game=$scratch/wait/tty-silent
     "$e2e_here/make_game_folder.sh" "$game"
-    (cd "$game" && sleep 5 | timeout 3 script -qec "$patcher" /dev/null >"$scratch/wait-silent" 2>&1)
+    (cd "$game" && timeout 3 script -qec "$patcher" /dev/null <"$scratch/silent" >"$scratch/wait-silent" 2>&1)
+    exec 8>&-
     check "without Enter the first box holds the run" "1 0" \
         "$(grep -o 'Press Enter to continue.' "$scratch/wait-silent" | wc -l) $(grep -c 'Task Finished.' "$scratch/wait-silent")"
 }
