@@ -40,6 +40,9 @@ box() { printf '[Video Patch Error]\n%s\n\nFile: %s' "$1" "$2"; }
 
 lines() { printf '%s\n' "$@"; }
 
+# script(1) gives a program a terminal where the system has pseudo-terminals.
+have_terminal() { command -v script >/dev/null && script -qec true /dev/null </dev/null >/dev/null 2>&1; }
+
 scenario_full_migration() {
     echo "== a v1.0 folder is migrated"
     local game=$scratch/full/game
@@ -178,7 +181,7 @@ scenario_single_instance() {
 
 scenario_terminal() {
     echo "== on a terminal the status line is rewritten in place"
-    if ! command -v script >/dev/null; then skip "no script(1) for a terminal"; return; fi
+    if ! have_terminal; then skip "no terminal to be had through script(1)"; return; fi
     local game=$scratch/tty/game
     "$e2e_here/make_game_folder.sh" "$game"
     install_worked_example "$game"
@@ -199,7 +202,7 @@ scenario_boxes_wait_only_for_a_terminal() {
     check "a silent pipe on standard input does not hold the boxes" 0 "$code"
     check "four boxes, no prompt" 4 "$(grep -c '^\[Video Patch Error\]$' "$scratch/wait-err")"
     check "no prompt" 0 "$(grep -c 'Press Enter' "$scratch/wait-err")"
-    if ! command -v script >/dev/null; then skip "no script(1) for a terminal"; return; fi
+    if ! have_terminal; then skip "no terminal to be had through script(1)"; return; fi
     game=$scratch/wait/tty
     "$e2e_here/make_game_folder.sh" "$game"
     (cd "$game" && printf '\n\n\n\n' | timeout 30 script -qec "$patcher" /dev/null >"$scratch/wait-tty" 2>&1)
