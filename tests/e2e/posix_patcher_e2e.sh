@@ -179,6 +179,30 @@ scenario_single_instance() {
     check_true "and does its work" '[ ! -e "$game/q8r.exe" ]'
 }
 
+scenario_second_start_beside_a_waiting_patcher() {
+    echo "== a second start while the first patcher waits at a box"
+    if ! have_terminal; then skip "no terminal to be had through script(1)"; return; fi
+    local game=$scratch/beside/game
+    "$e2e_here/make_game_folder.sh" "$game"
+    mkfifo "$scratch/beside/keys"
+    exec 9<>"$scratch/beside/keys"
+    (cd "$game" && timeout 60 script -qec "$patcher" /dev/null <"$scratch/beside/keys" >"$scratch/beside/first" 2>&1) &
+    local first=$! tries=0
+    while ! grep -q 'Press Enter' "$scratch/beside/first" 2>/dev/null && [ $tries -lt 300 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    check_true "the first waits at its first box" 'grep -q "Press Enter" "$scratch/beside/first"'
+    (cd "$game" && "$patcher" </dev/null >"$scratch/beside/second-out" 2>"$scratch/beside/second-err")
+    check "the second returns -1" 255 "$?"
+    check "the second shows nothing" "" "$(cat "$scratch/beside/second-out" "$scratch/beside/second-err")"
+    printf '\n\n\n\n' >&9
+    wait "$first"
+    check "the first goes on to its end" 0 "$?"
+    check_true "after four boxes" '[ "$(grep -c "Press Enter" "$scratch/beside/first")" = 4 ] && grep -q "Task Finished." "$scratch/beside/first"'
+    exec 9>&-
+}
+
 scenario_terminal() {
     echo "== on a terminal the status line is rewritten in place"
     if ! have_terminal; then skip "no terminal to be had through script(1)"; return; fi
@@ -222,5 +246,6 @@ scenario_boxes_wait_only_for_a_terminal
 scenario_failing_video
 scenario_darkinst_write_failures
 scenario_single_instance
+scenario_second_start_beside_a_waiting_patcher
 scenario_terminal
 e2e_summary

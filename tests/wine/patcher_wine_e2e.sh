@@ -131,6 +131,15 @@ scenario_full_migration() {
         check "strings and voice sets moved" "$(tree_of "$scratch/full/expected" | grep -E "$wine_gap")" \
             "$(tree_of "$game" | grep -E "$wine_gap")"
     fi
+
+    echo "== a second run repeats every step"
+    cp -a "$game" "$scratch/full/after-first"
+    drive again "$game"
+    check "four boxes: the patch data is gone" \
+        "$(video_box "Can't Open Data File" CS18.avi) $(video_box "Can't Open Data File" CS27.avi) $(video_box "Can't Open Data File" CS29.avi) $(video_box "Can't Open Data File" CS30.avi)" \
+        "$(value again box1.text) $(value again box2.text) $(value again box3.text) $(value again box4.text)"
+    check "exit code" 0 "$(value again exit)"
+    check "the folder stays as the first run left it" "$(tree_of "$scratch/full/after-first")" "$(tree_of "$game")"
 }
 
 scenario_failing_video() {
