@@ -19,21 +19,29 @@ export WINEPREFIX=$build/wineprefix-e2e
 wine_run() { "$src/scripts/wine-run" "$WINEPREFIX" "$@"; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-display=
+# A free display; another test may take the same one at the same moment,
+# so a server that does not come up sends us on to the next number.
+display= xvfb=
 for n in $(seq 91 130); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$xvfb" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+    wait "$xvfb" 2>/dev/null
+    xvfb=
 done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb=$!
 cleanup() {
     WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1
-    kill "$xvfb" 2>/dev/null
-    wait "$xvfb" 2>/dev/null
+    if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+[ -n "$display" ] || { echo "no X display could be started"; exit 1; }
 export DISPLAY=:$display
 
 # drive NAME GAME [driver options]: runs the patcher in GAME; the log is
