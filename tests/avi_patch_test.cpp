@@ -282,15 +282,6 @@ TEST_F(AviPatchTest, SegmentThatFailsItsChecksumIsNotWritten) {
     }
 }
 
-TEST_F(AviPatchTest, SameOutcomeWithoutAProgressCallback) {
-    Lay(kExamplePatch);
-    folder.Write("CS18.avi.new", "stale content, longer than any segment");
-    EXPECT_EQ(Apply(nullptr), PatchSuccessful);
-    EXPECT_EQ(folder.Read("CS18.avi"), kCorrected);
-    EXPECT_EQ(folder.Read("CS18.avi.old"), kOriginal);
-    EXPECT_EQ(Tree(), kPatched);
-}
-
 TEST_F(AviPatchTest, CopyPastTheEndOfTheVideoIsAnUnexpectedEnd) {
     const struct {
         uint32_t length, offset;

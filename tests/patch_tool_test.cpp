@@ -254,7 +254,7 @@ TEST_F(PatchToolTest, CommandLineMakesDescribesAndApplies) {
     run = RunTool({"describe", patch, video});
     EXPECT_EQ(run.code, 0) << run.out;
     EXPECT_NE(run.out.find("applies to the original"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("longest segment: 100\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("longest segment:  100\n"), std::string::npos) << run.out;
     EXPECT_EQ(RunTool({"describe", patch, folder.PathText("fixed.avi")}).code, 1);
 
     run = RunTool({"apply", video, patch});

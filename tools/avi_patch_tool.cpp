@@ -1,5 +1,6 @@
 // q8r-avipatch: make, apply and inspect patch data files.
 #include <cstdlib>
+#include <ios>
 #include <ostream>
 
 #include "avi_patch_maker.h"
@@ -126,23 +127,23 @@ int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (args.size() == 3 && !ReadWholeFile(args[2], &original, &error)) return Fail(err, error);
     const PatchDescription d =
         DescribeAviPatch(patch.data(), patch.size(), args.size() == 3 ? original.data() : nullptr, original.size());
-    out << "file:            " << args[1] << ", " << d.fileSize << " bytes\n";
+    out << "file:             " << args[1] << ", " << d.fileSize << " bytes\n";
     if (d.headerComplete) {
         const AviPatchHeader& h = d.header;
-        out << "magic:           " << std::string(h.magic, sizeof h.magic) << '\n'
-            << "buffer size:     " << h.bufferSize << " (effective " << EffectivePatchBuffer(h.bufferSize) << ")\n"
-            << "original size:   " << h.originalSize << '\n'
-            << "table words:     " << h.wordCount << '\n'
-            << "table sum:       " << h.tableSum << '\n'
-            << "copy segments:   " << d.copySegments << ", " << d.copyBytes << " bytes\n"
+        out << "magic:            " << std::string(h.magic, sizeof h.magic) << '\n'
+            << "buffer size:      " << h.bufferSize << " (effective " << EffectivePatchBuffer(h.bufferSize) << ")\n"
+            << "original size:    " << h.originalSize << '\n'
+            << "table words:      " << h.wordCount << '\n'
+            << "table sum:        0x" << std::hex << std::uppercase << h.tableSum << std::dec << '\n'
+            << "copy segments:    " << d.copySegments << ", " << d.copyBytes << " bytes\n"
             << "literal segments: " << d.literalSegments << ", " << d.literalBytes << " bytes\n"
-            << "corrected size:  " << d.copyBytes + d.literalBytes << '\n'
-            << "longest segment: " << d.longestSegment << '\n';
+            << "corrected size:   " << d.copyBytes + d.literalBytes << '\n'
+            << "longest segment:  " << d.longestSegment << '\n';
     }
-    for (const std::string& problem : d.problems) out << "problem:         " << problem << '\n';
-    const char* verdict = d.problems.empty() ? (d.checkedOriginal ? "applies to the original" : "well-formed")
-                                             : (d.checkedOriginal ? "does not apply to the original" : "not well-formed");
-    out << "verdict:         " << verdict << '\n';
+    for (const std::string& problem : d.problems) out << "problem:          " << problem << '\n';
+    const char* verdict = d.problems.empty() ? (d.checkedOriginal ? "applies to the original" :                "well-formed")
+                                             : (d.checkedOriginal ? "does not apply to the original" :                "not well-formed");
+    out << "verdict:          " << verdict << '\n';
     return d.problems.empty() ? 0 : 1;
 }
 

@@ -118,6 +118,7 @@ bool MemoryExists(const char* path) {
 const FileAccess kMemoryFileAccess = {
     MemoryOpen, MemoryRead, MemoryWrite, MemorySeek, MemorySize, MemoryFlush,
     MemoryClose, MemoryRename, MemoryReplace, MemoryRemove, MemoryExists,
+    nullptr,  // no hard links: callers copy instead
 };
 
 }  // namespace

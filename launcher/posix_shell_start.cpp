@@ -1,0 +1,221 @@
+#include "posix_shell_start.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "posix_path.h"
+#include "shell_start.h"
+#include "working_directory.h"
+
+namespace {
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRunnableFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+bool IsPresentFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const char* tail) {
+    const size_t length = std::strlen(tail);
+    return text.size() >= length && SameNameIgnoringCase(text.c_str() + text.size() - length, tail);
+}
+
+std::string FindOnSearchPath(const std::string& searchPath, const char* program) {
+    size_t start = 0;
+    while (start <= searchPath.size()) {
+        size_t end = searchPath.find(':', start);
+        if (end == std::string::npos) end = searchPath.size();
+        // An empty element means the current folder, as for the shell.
+        const std::string folder = end > start ? searchPath.substr(start, end - start) : ".";
+        const std::string candidate = folder + "/" + program;
+        if (IsRunnableFile(candidate)) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+std::string Absolute(const std::string& path, const LaunchEnvironment& environment) {
+    if (!path.empty() && path[0] == '/') return path;
+    return environment.workingDirectory + "/" + path;
+}
+
+// A Windows path in the terms of this system: a drive path through the
+// Wine prefix's drive links, anything else as a path of our own.
+bool MapPath(const char* path, const LaunchEnvironment& environment, std::string* mapped,
+             std::string* reason) {
+    if (!HasDriveLetter(path)) {
+        const bool absolute = path[0] == '/' || path[0] == '\\';
+        *mapped = ResolvePath(absolute ? path : (environment.workingDirectory + "/" + path).c_str());
+        return true;
+    }
+    const std::string drives = environment.winePrefix + "/dosdevices";
+    const std::string drive = ResolvePath((drives + "/" + std::string(path, 2)).c_str());
+    if (!IsFolder(drive)) {
+        *reason = std::string("the Wine prefix ") + environment.winePrefix + " has no drive " +
+                  std::string(path, 2) + " (set WINEPREFIX to the prefix the game is installed in)";
+        return false;
+    }
+    *mapped = ResolvePath((drives + "/" + path).c_str());
+    return true;
+}
+
+LaunchPlan Refuse(long result, std::string reason) {
+    LaunchPlan plan;
+    plan.result = result;
+    plan.reason = std::move(reason);
+    return plan;
+}
+
+}  // namespace
+
+LaunchEnvironment CurrentLaunchEnvironment() {
+    LaunchEnvironment environment;
+    environment.searchPath = EnvironmentValue("PATH");
+    environment.winePrefix = EnvironmentValue("WINEPREFIX");
+    if (environment.winePrefix.empty()) environment.winePrefix = EnvironmentValue("HOME") + "/.wine";
+    if (!QueryWorkingDirectory(&environment.workingDirectory)) environment.workingDirectory = ".";
+    return environment;
+}
+
+bool HasDriveLetter(const char* path) {
+    const char letter = path[0];
+    const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+    return isLetter && path[1] == ':';
+}
+
+bool IsWindowsProgram(const char* file) {
+    return HasDriveLetter(file) || EndsWithIgnoringCase(file, ".exe");
+}
+
+LaunchPlan PlanLaunch(const char* file, const char* parameters, const char* directory,
+                      const LaunchEnvironment& environment) {
+    if (file == nullptr || file[0] == '\0') {
+        return Refuse(kFileNotFound, "no install_path line in a Darkinst.cfg of this folder");
+    }
+
+    std::string reason;
+    std::string program;
+    if (!MapPath(file, environment, &program, &reason)) return Refuse(kPathNotFound, reason);
+    if (!IsPresentFile(program)) {
+        return Refuse(kFileNotFound, std::string(file) + " is not there (looked for " + program + ")");
+    }
+
+    LaunchPlan plan;
+    const char* folder = (directory && directory[0]) ? directory : ".";
+    if (!MapPath(folder, environment, &plan.directory, &reason)) return Refuse(kPathNotFound, reason);
+    if (!IsFolder(plan.directory)) {
+        return Refuse(kPathNotFound, std::string("the folder ") + folder + " is not there (looked for " +
+                                         plan.directory + ")");
+    }
+
+    if (IsWindowsProgram(file)) {
+        const std::string wine = FindOnSearchPath(environment.searchPath, "wine");
+        if (wine.empty()) {
+            return Refuse(kNoAssociation, std::string(file) +
+                                              " is a Windows program and wine is not on the PATH");
+        }
+        plan.arguments.push_back(Absolute(wine, environment));
+    } else if (access(program.c_str(), X_OK) != 0) {
+        return Refuse(kNoAssociation, program + " is not a program that can be run");
+    }
+    plan.arguments.push_back(program);
+    if (parameters && parameters[0]) plan.arguments.push_back(parameters);
+    plan.result = kStartedProgram;
+    return plan;
+}
+
+long StartDetached(const LaunchPlan& plan) {
+    std::vector<char*> argv;
+    for (const std::string& argument : plan.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    // The pipe closes by itself when exec succeeds and carries errno when not.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return kCouldNotStart;
+
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return kCouldNotStart;
+    }
+    if (child == 0) {
+        // A grandchild, so the program belongs to init, not to us: nobody
+        // has to wait for it and it outlives the launcher.
+        close(report[0]);
+        setsid();
+        const pid_t program = fork();
+        if (program != 0) _exit(program < 0 ? 1 : 0);
+        // What failed, and why: the folder (0) or the program (1).
+        int failure[2] = {0, 0};
+        if (chdir(plan.directory.c_str()) != 0) {
+            failure[1] = errno;
+        } else {
+            execv(argv[0], argv.data());
+            failure[0] = 1;
+            failure[1] = errno;
+        }
+        ssize_t ignored = write(report[1], failure, sizeof failure);
+        (void)ignored;
+        _exit(127);
+    }
+
+    close(report[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    int failure[2] = {0, 0};
+    ssize_t got;
+    do {
+        got = read(report[0], failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return kCouldNotStart;
+    if (got != static_cast<ssize_t>(sizeof failure)) return kStartedProgram;
+    if (failure[0] == 0) return kPathNotFound;
+    return failure[1] == ENOENT ? kFileNotFound : kCouldNotStart;
+}
+
+namespace {
+
+long PosixShellOpen(const char* verb, const char* file, const char* parameters, const char* directory,
+                    int showCommand) {
+    const LaunchPlan plan = PlanLaunch(file, parameters, directory, CurrentLaunchEnvironment());
+    if (plan.result != kStartedProgram) {
+        std::fprintf(stderr, "Q8RLauncher: cannot start the game: %s.\n", plan.reason.c_str());
+        return plan.result;
+    }
+    const long result = StartDetached(plan);
+    if (result != kStartedProgram) {
+        std::fprintf(stderr, "Q8RLauncher: %s could not be started.\n", plan.arguments[0].c_str());
+    }
+    return result;
+}
+
+const ShellStart kPosixShell = {PosixShellOpen};
+
+}  // namespace
+
+const ShellStart& PlatformShellStart() {
+    return kPosixShell;
+}

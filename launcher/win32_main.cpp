@@ -1,0 +1,9 @@
+// Q8RLauncher on Windows: one guard, one fixed window with the background
+// picture and two buttons, and an ordinary message loop.
+#include <windows.h>
+
+#include "win32_launcher_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    return RunLauncher(instance, showCommand);
+}
