@@ -19,21 +19,15 @@ export WINEPREFIX=$build/wineprefix-e2e
 wine_run() { "$src/scripts/wine-run" "$WINEPREFIX" "$@"; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-# A free display; another test may take the same one at the same moment,
-# so a server that does not come up sends us on to the next number.
-display= xvfb=
-for n in $(seq 91 130); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-    xvfb=$!
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$xvfb" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$xvfb" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-    wait "$xvfb" 2>/dev/null
-    xvfb=
+# Xvfb picks a free display itself and writes its number.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$out/display" >"$out/xvfb.log" 2>&1 &
+xvfb=$!
+display=
+for _ in $(seq 100); do
+    display=$(cat "$out/display" 2>/dev/null)
+    [ -n "$display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || { xvfb=; break; }
+    sleep 0.1
 done
 cleanup() {
     WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1
