@@ -193,6 +193,19 @@ scenario_darkinst_write_failure() {
         "$(value writefail-root box1.status)"
     check "exit code" 1 "$(value writefail-root exit)"
     check_true "the file keeps its content" 'cmp -s "$scratch/writefail/root-darkinst" "$game/Darkinst.cfg"'
+
+    echo "== a read-only game root Darkinst.cfg: its box, then exit code 1"
+    if [ "$(value window wine)" = 1 ]; then
+        # Wine replaces a file that carries the read-only attribute.
+        skip "read-only Darkinst.cfg: Wine lets a read-only file be replaced"
+        return
+    fi
+    game=$scratch/writefail/readonly
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    drive writefail-readonly "$game" --read-only Darkinst.cfg
+    check "text" 'The file "Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.' \
+        "$(value writefail-readonly box1.text)"
+    check "exit code" 1 "$(value writefail-readonly exit)"
 }
 
 scenario_second_start() {
