@@ -38,15 +38,7 @@ class GameFolder : public ::testing::Test {
 protected:
     GameFolder() : cwd_(game.Root()), root_(game.RootText()) {}
 
-    // Runs a step; the exit code it ended the program with, or -1.
-    int Run(void (*step)()) {
-        try {
-            step();
-        } catch (const ProgramEnded& ended) {
-            return ended.exitCode;
-        }
-        return -1;
-    }
+    int Run(void (*step)()) { return RunStep(step); }
 
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;

@@ -35,14 +35,33 @@ std::string MakeCorrected(const std::string& original) {
     return bytes;
 }
 
-// Calls of each kind that one undisturbed run makes, counted once.
-template <typename Run>
-std::vector<int> CountCalls(Run run) {
-    FaultyFileAccess counter(kCallCount, 0);
-    run();
+// Counts the calls of each kind that one undisturbed run makes, then runs
+// again once for each of them with that call failing: `lay` puts the files
+// back, `run` does the work and `check` looks at what is left, told which
+// call failed. Returns the number of failing calls tried.
+template <typename Lay, typename Run, typename Check>
+int SweepFailingCalls(Lay lay, Run run, Check check) {
     std::vector<int> counts;
-    for (FileCall call : kSweptCalls) counts.push_back(counter.Count(call));
-    return counts;
+    lay();
+    {
+        FaultyFileAccess counter(kCallCount, 0);
+        run();
+        for (FileCall call : kSweptCalls) counts.push_back(counter.Count(call));
+    }
+    int points = 0;
+    for (size_t kind = 0; kind < std::size(kSweptCalls); ++kind) {
+        for (int n = 1; n <= counts[kind]; ++n) {
+            lay();
+            decltype(run()) outcome;
+            {
+                FaultyFileAccess faults(kSweptCalls[kind], n);
+                outcome = run();
+            }
+            check(outcome, kSweptCalls[kind], std::string(FileCallName(kSweptCalls[kind])) + " #" + std::to_string(n));
+            ++points;
+        }
+    }
+    return points;
 }
 
 class PatchUnderFaults : public ::testing::Test {
@@ -88,21 +107,10 @@ protected:
 };
 
 TEST_F(PatchUnderFaults, NoFailingFileCallLosesTheVideoOrPassesForSuccess) {
-    Lay();
-    const std::vector<int> counts = CountCalls([&] { EXPECT_EQ(Apply(), PatchSuccessful); });
-    int points = 0;
-    for (size_t kind = 0; kind < std::size(kSweptCalls); ++kind) {
-        for (int n = 1; n <= counts[kind]; ++n) {
-            Lay();
-            PatchResult code;
-            {
-                FaultyFileAccess faults(kSweptCalls[kind], n);
-                code = Apply();
-            }
-            ExpectNothingLost(code, std::string(FileCallName(kSweptCalls[kind])) + " #" + std::to_string(n));
-            ++points;
-        }
-    }
+    const int points = SweepFailingCalls([&] { Lay(); }, [&] { return Apply(); },
+                                         [&](PatchResult code, FileCall, const std::string& where) {
+                                             ExpectNothingLost(code, where);
+                                         });
     EXPECT_GT(points, 20);
     std::printf("patch: %d failing file calls survived\n", points);
 }
@@ -135,14 +143,9 @@ protected:
         game.Write("q8r/install.cfg", kInstallCfg);
     }
 
-    // The exit code the step ended the program with, or -1.
-    int Run(void (*step)()) {
-        try {
-            step();
-        } catch (const ProgramEnded& ended) {
-            return ended.exitCode;
-        }
-        return -1;
+    void LayAndForget() {
+        Lay();
+        platform.record().boxes.clear();
     }
 
     const std::string kOldDarkinst =
@@ -159,63 +162,46 @@ private:
 
 TEST_F(RewriteUnderFaults, TheGamesDarkinstIsOldOrNewAndAFailureIsSaid) {
     Lay();
-    std::vector<int> counts = CountCalls([&] { EXPECT_EQ(Run(ResetDefaultDarkinst), -1); });
+    ASSERT_EQ(RunStep(ResetDefaultDarkinst), -1);
     const std::string reset = game.Read("Darkinst.cfg");
     ASSERT_NE(reset, kOldDarkinst);
-    int points = 0;
-    for (size_t kind = 0; kind < std::size(kSweptCalls); ++kind) {
-        for (int n = 1; n <= counts[kind]; ++n) {
-            const std::string where = std::string(FileCallName(kSweptCalls[kind])) + " #" + std::to_string(n);
-            Lay();
-            platform.record().boxes.clear();
-            int exitCode;
-            {
-                FaultyFileAccess faults(kSweptCalls[kind], n);
-                exitCode = Run(ResetDefaultDarkinst);
-            }
+
+    const int points = SweepFailingCalls(
+        [&] { LayAndForget(); }, [&] { return RunStep(ResetDefaultDarkinst); },
+        [&](int exitCode, FileCall call, const std::string& where) {
             const std::string after = game.Read("Darkinst.cfg");
             EXPECT_TRUE(after == kOldDarkinst || after == reset) << where;
-            if (after != reset && kSweptCalls[kind] != kCallRead) {
-                // Not rewritten: the player is told, and the patcher ends.
+            // Not rewritten: the player is told, and the patcher ends. A file
+            // that cannot be read is passed over quietly, as a missing one is.
+            if (after != reset && call != kCallRead) {
                 EXPECT_EQ(exitCode, 1) << where;
                 EXPECT_EQ(platform.record().boxes.size(), 1u) << where;
             }
             EXPECT_EQ(game.Tree(), (std::vector<std::string>{"Darkinst.cfg", "q8r/", "q8r/install.cfg"})) << where;
-            ++points;
-        }
-    }
+        });
     std::printf("reset of Darkinst.cfg: %d failing file calls survived\n", points);
 }
 
 TEST_F(RewriteUnderFaults, TheModsDarkinstIsTheCopyOrTheNewOneAndAFailureIsSaid) {
     Lay();
-    std::vector<int> counts = CountCalls([&] { EXPECT_EQ(Run(CreateCustomDarkinst), -1); });
+    ASSERT_EQ(RunStep(CreateCustomDarkinst), -1);
     const std::string made = game.Read("q8r/Darkinst.cfg");
     ASSERT_NE(made, kInstallCfg);
-    int points = 0;
-    for (size_t kind = 0; kind < std::size(kSweptCalls); ++kind) {
-        for (int n = 1; n <= counts[kind]; ++n) {
-            const std::string where = std::string(FileCallName(kSweptCalls[kind])) + " #" + std::to_string(n);
-            Lay();
-            platform.record().boxes.clear();
-            int exitCode;
-            {
-                FaultyFileAccess faults(kSweptCalls[kind], n);
-                exitCode = Run(CreateCustomDarkinst);
-            }
+
+    const int points = SweepFailingCalls(
+        [&] { LayAndForget(); }, [&] { return RunStep(CreateCustomDarkinst); },
+        [&](int exitCode, FileCall, const std::string& where) {
             const bool renamed = !game.Exists("q8r/install.cfg");
             const std::string mod = game.Read(renamed ? "q8r/Darkinst.cfg" : "q8r/install.cfg");
             EXPECT_TRUE(mod == kInstallCfg || (renamed && mod == made)) << where;
-            if (!(renamed && mod == made)) {
-                EXPECT_EQ(platform.record().boxes.size(), 1u) << where << ": a failure nobody was told of";
-            } else {
+            if (renamed && mod == made) {
                 EXPECT_EQ(exitCode, -1) << where;
+            } else {
+                EXPECT_EQ(platform.record().boxes.size(), 1u) << where << ": a failure nobody was told of";
             }
             EXPECT_EQ(game.Read("Darkinst.cfg"), kOldDarkinst) << where;
             EXPECT_EQ(game.Tree().size(), 3u) << where << ": a temporary file was left behind";
-            ++points;
-        }
-    }
+        });
     std::printf("mod Darkinst.cfg: %d failing file calls survived\n", points);
 }
 

@@ -51,6 +51,15 @@ const FileOperations kRecordingOperations = {RecordMove, RecordCopy, RecordDelet
 
 }  // namespace
 
+int RunStep(void (*step)()) {
+    try {
+        step();
+    } catch (const ProgramEnded& ended) {
+        return ended.exitCode;
+    }
+    return -1;
+}
+
 RecordingPlatform::RecordingPlatform() {
     active = &record_;
     UsePatcherUi(&kRecordingUi);

@@ -24,6 +24,10 @@ struct ProgramEnded {
     int exitCode;
 };
 
+// Runs a step of the task sequence: the exit code it ended the program
+// with, or -1 when it returned.
+int RunStep(void (*step)());
+
 struct Recorder {
     std::vector<std::string> statuses;
     std::vector<RecordedBox> boxes;
