@@ -299,6 +299,16 @@ void PlayWithoutConfig() {
     MoveFileA(aside.c_str(), config.c_str());
 }
 
+// The system menu's Close and Alt+F4 both reach the window as this command.
+void CloseThroughTheSystemMenu() {
+    PROCESS_INFORMATION process = StartLauncher();
+    HWND window = AwaitLauncherWindow(process);
+    if (window) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CheckEqual<unsigned long>(AwaitExit(process, 60), 0ul, "Close from the system menu exits with 0");
+    Finish(process);
+    Check(!FileThere(RecordPath()), "closing starts no game");
+}
+
 struct Resource {
     const unsigned char* bytes;
     DWORD size;
@@ -436,6 +446,7 @@ int main(int argc, char** argv) {
 
     Resources();
     WindowAndClose();
+    CloseThroughTheSystemMenu();
     PlayButton(IDC_PLAY_Q8R, true, gameRoot + "\\q8r", "Play Q8R");
     PlayButton(IDC_PLAY_THIEF2, false, parent, "Play Thief2");
     PlayWithoutConfig();
