@@ -4,5 +4,18 @@
 
 #include <cstdint>
 
+#include "avi_patch.h"
+
+// The name of the video being patched, 8 characters and a zero.
+extern char CurrentCutscene[9];
+// The percentage last written to the status line; 101 until the first report,
+// and kept from one video to the next.
+extern int32_t lastPercent;
+
 void PatchCutscenes();
 void ReportPatchProgress(uint32_t done, uint32_t total);
+
+// The engine the step calls; ApplyAviPatch unless a test installed another
+// (null: back to ApplyAviPatch).
+typedef PatchResult (*AviPatcher)(const char* aviPath, const char* patchPath, PatchProgress progress);
+void UseAviPatcher(AviPatcher patcher);

@@ -1,0 +1,89 @@
+# Helpers shared by the end-to-end scripts: checks that count, and the
+# expected bytes of a migrated game folder. Source it; call e2e_summary last.
+
+e2e_passed=0
+e2e_failed=0
+e2e_skipped=0
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+pass() { e2e_passed=$((e2e_passed + 1)); echo "ok: $1"; }
+fail() { e2e_failed=$((e2e_failed + 1)); echo "FAILED: $1"; }
+skip() { e2e_skipped=$((e2e_skipped + 1)); echo "skipped: $1"; }
+
+# check NAME EXPECTED ACTUAL
+check() {
+    if [ "$2" == "$3" ]; then pass "$1"; else
+        fail "$1"
+        diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /' | head -40
+    fi
+}
+check_true() { if eval "$2"; then pass "$1"; else fail "$1 ($2)"; fi; }
+
+e2e_summary() {
+    echo "$e2e_passed passed, $e2e_failed failed, $e2e_skipped skipped"
+    [ "$e2e_failed" -eq 0 ]
+}
+
+# Every item below $1 with a checksum for files, folders ending in '/'.
+tree_of() {
+    (cd "$1" && find . -mindepth 1 | sort | while read -r item; do
+        if [ -d "$item" ]; then echo "${item#./}/"; else echo "${item#./} $(cksum <"$item" | cut -d' ' -f1,2)"; fi
+    done)
+}
+
+# Hex of a file, for byte comparisons.
+hex_of() { od -An -tx1 -v "$1" | tr -s ' \n' ' '; }
+
+# Prints the CR LF lines given as arguments, then the end marker.
+config_text() {
+    local line
+    for line in "$@"; do printf '%s\r\n' "$line"; done
+    printf '\x1a'
+}
+
+# The game root's Darkinst.cfg of make_game_folder.sh once reset.
+expected_root_darkinst() {
+    config_text 'install_path C:\Games\Thief2' 'language english' 'resname_base .\RES' \
+        'load_path .\' 'script_module_path .\' 'movie_path .\MOVIES'
+}
+
+# The mod folder's Darkinst.cfg made from make_game_folder.sh's install.cfg.
+expected_mod_darkinst() {
+    config_text 'install_path C:\Games\Thief2' 'language english' \
+        'resname_base C:\Games\Thief2\q8r+.\RES' 'load_path C:\Games\Thief2\q8r+.\' \
+        'script_module_path C:\Games\Thief2\q8r+.\' 'movie_path C:\Games\Thief2\q8r\movies+.\MOVIES'
+}
+
+# The 67-byte patch data file that turns "abcdefgh" into "abcdXYZefgh"; with
+# an argument, a wrong table sum.
+worked_example_patch() {
+    local sum='\x2d\x22\x25\x4d'
+    [ $# -gt 0 ] && sum='\x2e\x22\x25\x4d'
+    printf 'Q8R_AviPatchData\x00\x01\x00\x00\x08\x00\x00\x00\x08\x00\x00\x00'"$sum"
+    printf '\x04\x00\x00\x00abcd\x00\x00\x00\x00\x03\x00\x00\x80XYZ\x00\x04\x00\x00\x00efgh\x04\x00\x00\x00XYZ'
+}
+
+# Puts the worked example in place of every cutscene video of game folder $1.
+install_worked_example() {
+    local video
+    for video in CS18 CS27 CS29 CS30; do
+        printf 'abcdefgh' >"$1/q8r/movies/$video.avi"
+        worked_example_patch >"$1/q8r/movies/$video.avi.upd"
+    done
+}
+
+# The tree that a v1.0 folder made by make_game_folder.sh in $1 should have
+# after one run, built from a fresh copy in $2 by hand.
+expected_migrated_tree() {
+    local reference=$1 out=$2 item voice
+    cp -a "$reference" "$out"
+    rm "$out/q8r.exe"
+    for item in cam.cfg dark.cfg user.cfg motiondb.bin lgvid.ax user.bnd dark.bnd saves; do
+        cp -a "$out/$item" "$out/q8r/"
+    done
+    expected_mod_darkinst >"$out/q8r/Darkinst.cfg"
+    expected_root_darkinst >"$out/Darkinst.cfg"
+    mv "$out/q8r/books/english/"* "$out/q8r/books/"
+    mv "$out/q8r/strings/english/"* "$out/q8r/strings/"
+    for voice in "$out"/q8r/snd/*; do mv "$voice/english/"* "$voice/"; done
+}

@@ -1,0 +1,220 @@
+#!/bin/bash
+# Runs Q8RPatcher.exe under Wine on its own Xvfb display, in a Wine virtual
+# desktop (which draws title bars as Windows does), beside patcher_driver.exe,
+# which records every window and box and dismisses the boxes.
+#
+# Usage: patcher_wine_e2e.sh SOURCE_DIR BUILD_DIR PATCHER_EXE DRIVER_EXE [PATCH_TOOL_EXE]
+# Leaves the logs and a screenshot in BUILD_DIR/e2e-wine/.
+set -u
+src=$1 build=$2 patcher=$3 driver=$4 tool=${5:-}
+. "$src/tests/e2e/e2e_lib.sh"
+
+out=$build/e2e-wine
+rm -rf "$out"
+mkdir -p "$out"
+scratch=$(mktemp -d)
+# Its own prefix: a wineserver the unit tests started without a display
+# could not give the patcher a window.
+export WINEPREFIX=$build/wineprefix-e2e
+wine_run() { "$src/scripts/wine-run" "$WINEPREFIX" "$@"; }
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# A free display; another test may take the same one at the same moment,
+# so a server that does not come up sends us on to the next number.
+display= xvfb=
+for n in $(seq 91 130); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$xvfb" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+    wait "$xvfb" 2>/dev/null
+    xvfb=
+done
+cleanup() {
+    WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1
+    if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+[ -n "$display" ] || { echo "no X display could be started"; exit 1; }
+export DISPLAY=:$display
+
+# drive NAME GAME [driver options]: runs the patcher in GAME; the log is
+# $out/NAME.log and the value of a key is `value NAME key`.
+drive() {
+    local name=$1 game=$2; shift 2
+    timeout 150 "$src/scripts/wine-run" "$WINEPREFIX" explorer /desktop=q8r,1024x768 \
+        "$(winpath "$driver")" "$(winpath "$out/$name.log")" "$(winpath "$patcher")" "$(winpath "$game")" "$@" \
+        >"$out/$name.wine.log" 2>&1
+    [ -f "$out/$name.log" ] || echo "missing log for $name" >"$out/$name.log"
+}
+value() { grep -m1 "^$2=" "$out/$1.log" | cut -d= -f2-; }
+
+# The texts as the log writes them: line breaks as \n.
+video_box() { printf '%s\\n\\nFile: %s' "$1" "$2"; }
+
+wine_run cmd /c ver >/dev/null 2>&1  # builds the prefix on first use
+
+scenario_window_and_missing_patch_data() {
+    echo "== the window, and four boxes when no patch data exists"
+    local game=$scratch/window/game
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    mkdir -p "$scratch/window/pause"
+    (
+        for _ in $(seq 600); do [ -e "$scratch/window/pause/box.ready" ] && break; sleep 0.1; done
+        sleep 0.5  # the box paints itself
+        import -display ":$display" -window root "$out/patcher-window.png" 2>"$out/import.log"
+        : >"$scratch/window/pause/box.go"
+    ) &
+    local shooter=$!
+    drive window "$game" --pause-at-box "$(winpath "$scratch/window/pause")"
+    wait "$shooter"
+    check "title" "Q8R: Patch Update Tool v1.0" "$(value window window.title)"
+    check "screen of the virtual desktop" "1024,768" "$(value window screen)"
+    check "centred, outer size 400 x 120" "312,324,400,120" "$(value window window.rect)"
+    local style=$(value window window.style)
+    check "a title bar and border, no system menu, boxes or sizing frame" \
+        "0x00C00000" "$(printf '0x%08X' $((style & 0x00CF0000)))"
+    check "no system menu" 0 "$(value window window.sysmenu)"
+    if [ "$(value window wine)" = 1 ]; then
+        skip "background brush: Wine answers 0 for another process's class"
+    else
+        check "background: scroll-bar colour" 1 "$(value window window.background)"
+    fi
+    check "intro label" "Static id=0 style=0x50000000 rect=5,5,385,40" \
+        "$(value window child0.class)"
+    check "intro text" 'Updating Q8R v1.0 structure to the new v1.1 structure.\nThis is a one time operation and will take a few minutes.' \
+        "$(value window child0.text)"
+    check "status line" "Static id=0 style=0x50000000 rect=10,60,360,20" "$(value window child1.class)"
+    check "four boxes" 4 "$(value window boxes)"
+    local i=1 video
+    for video in CS18.avi CS27.avi CS29.avi CS30.avi; do
+        check "box $i caption" "Video Patch Error" "$(value window box$i.caption)"
+        check "box $i text" "$(video_box "Can't Open Data File" $video)" "$(value window box$i.text)"
+        check "box $i owned by the patcher window" patcher "$(value window box$i.owner)"
+        check "box $i without icon, OK only" "0 OK" "$(value window box$i.icon) $(value window box$i.buttons)"
+        i=$((i + 1))
+    done
+    check "the status line still shows the sound step" "Current Operation: Moving sound files..." \
+        "$(value window box1.status)"
+    check "exit code" 0 "$(value window exit)"
+    check_true "screenshot kept" '[ -s "$out/patcher-window.png" ]'
+}
+
+scenario_full_migration() {
+    echo "== a v1.0 folder is migrated, its four videos patched"
+    local game=$scratch/full/game
+    if [ -n "$tool" ]; then
+        "$src/tests/e2e/make_game_folder.sh" "$game" \
+            "$src/scripts/wine-run $WINEPREFIX $tool" "$scratch/full/corrected" >/dev/null 2>"$out/tool.log"
+    else
+        "$src/tests/e2e/make_game_folder.sh" "$game"
+        install_worked_example "$game"
+        mkdir -p "$scratch/full/corrected"
+        for video in CS18 CS27 CS29 CS30; do printf 'abcdXYZefgh' >"$scratch/full/corrected/$video.avi"; done
+    fi
+    cp -a "$game" "$scratch/full/before"
+    drive full "$game"
+    check "normal run ends with 0" 0 "$(value full exit)"
+    check "no box" 0 "$(value full boxes)"
+    expected_migrated_tree "$scratch/full/before" "$scratch/full/expected"
+    for video in CS18 CS27 CS29 CS30; do
+        cp "$scratch/full/corrected/$video.avi" "$scratch/full/expected/q8r/movies/$video.avi"
+        rm "$scratch/full/expected/q8r/movies/$video.avi.upd"
+    done
+    # Wine's SHFileOperationA moves nothing (result 1223) when a wildcard
+    # matches two or more files and no folder, as english\* does for the
+    # strings and every voice set; Windows moves them.
+    local wine_gap='^q8r/(strings|snd)/'
+    check "tree and bytes after the run" "$(tree_of "$scratch/full/expected" | grep -Ev "$wine_gap")" \
+        "$(tree_of "$game" | grep -Ev "$wine_gap")"
+    if [ "$(value full wine)" = 1 ]; then
+        skip "strings and voice sets moved: Wine's shell does not move a wildcard of files only"
+    else
+        check "strings and voice sets moved" "$(tree_of "$scratch/full/expected" | grep -E "$wine_gap")" \
+            "$(tree_of "$game" | grep -E "$wine_gap")"
+    fi
+
+    echo "== a second run repeats every step"
+    cp -a "$game" "$scratch/full/after-first"
+    drive again "$game"
+    check "four boxes: the patch data is gone" \
+        "$(video_box "Can't Open Data File" CS18.avi) $(video_box "Can't Open Data File" CS27.avi) $(video_box "Can't Open Data File" CS29.avi) $(video_box "Can't Open Data File" CS30.avi)" \
+        "$(value again box1.text) $(value again box2.text) $(value again box3.text) $(value again box4.text)"
+    check "exit code" 0 "$(value again exit)"
+    check "the folder stays as the first run left it" "$(tree_of "$scratch/full/after-first")" "$(tree_of "$game")"
+}
+
+scenario_failing_video() {
+    echo "== a failing video does not stop the later ones"
+    local game=$scratch/failing/game
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    worked_example_patch bad >"$game/q8r/movies/CS27.avi.upd"
+    drive failing "$game"
+    check "one box" 1 "$(value failing boxes)"
+    check "for CS27.avi" "$(video_box "Incorrect Data File" CS27.avi)" "$(value failing box1.text)"
+    check "the status line names CS18 last" "Current Operation: Patching cutscene CS18.avi... 75%" \
+        "$(value failing box1.status)"
+    check "the others patched, CS27 unchanged, no side files" \
+        "$(printf '%s\n' "CS18.avi abcdXYZefgh" "CS27.avi abcdefgh" "CS29.avi abcdXYZefgh" "CS30.avi abcdXYZefgh")" \
+        "$(cd "$game/q8r/movies" && for f in *; do echo "$f $(cat "$f")"; done)"
+    check "exit code" 0 "$(value failing exit)"
+}
+
+scenario_darkinst_write_failure() {
+    echo "== the mod Darkinst.cfg cannot be written: its box, then exit code 1"
+    # The rewrite goes through a temporary file beside the target; a folder
+    # of that name makes the open for writing fail honestly, even as root.
+    local game=$scratch/writefail/game
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    mkdir -p "$game/q8r/Darkinst.cfg.q8r-tmp"
+    drive writefail "$game"
+    check "one box" 1 "$(value writefail boxes)"
+    check "caption" "Error" "$(value writefail box1.caption)"
+    check "text" 'The file "\\q8r\\Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.' \
+        "$(value writefail box1.text)"
+    check "error icon, OK only, owned by the patcher" "1 OK patcher" \
+        "$(value writefail box1.icon) $(value writefail box1.buttons) $(value writefail box1.owner)"
+    check "exit code" 1 "$(value writefail exit)"
+    check_true "later steps did not run" '[ -e "$game/q8r/books/english/note1.str" ]'
+
+    echo "== the game root's Darkinst.cfg cannot be written: its box, then exit code 1"
+    game=$scratch/writefail/root
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    mkdir -p "$game/Darkinst.cfg.q8r-tmp"
+    cp "$game/Darkinst.cfg" "$scratch/writefail/root-darkinst"
+    drive writefail-root "$game"
+    check "one box" 1 "$(value writefail-root boxes)"
+    check "text" 'The file "Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.' \
+        "$(value writefail-root box1.text)"
+    check "caption, error icon, owner" "Error 1 patcher" \
+        "$(value writefail-root box1.caption) $(value writefail-root box1.icon) $(value writefail-root box1.owner)"
+    check "the status line shows the reset step" "Current Operation: Resetting default darkinst.cfg file..." \
+        "$(value writefail-root box1.status)"
+    check "exit code" 1 "$(value writefail-root exit)"
+    check_true "the file keeps its content" 'cmp -s "$scratch/writefail/root-darkinst" "$game/Darkinst.cfg"'
+}
+
+scenario_second_start() {
+    echo "== a second start while the first waits at a box"
+    local game=$scratch/second/game
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    drive second "$game" --second-start
+    check "second start returns -1" -1 "$(value second second.exit)"
+    check "second start shows nothing" 0 "$(value second second.window)"
+    check "the first still runs" 1 "$(value second first.running)"
+    check "the first goes on to its end" "4 0" "$(value second boxes) $(value second exit)"
+}
+
+scenario_window_and_missing_patch_data
+scenario_full_migration
+scenario_failing_video
+scenario_darkinst_write_failure
+scenario_second_start
+e2e_summary
