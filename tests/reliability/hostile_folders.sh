@@ -299,6 +299,22 @@ scenario_immutable() {
     check "immutable items: the video that cannot be replaced is reported" "$(box "Can't Create New Avi File" CS27.avi)" "$err"
     check "immutable items: the rest is done, the patch data kept for a later run" \
         "$(tree_of "$scratch/ro-items/expected")" "$(tree_of "$game")"
+
+    # A mod folder that takes no new entries: no copies, hence no Darkinst.cfg;
+    # its sub-folders are still migrated.
+    game=$scratch/ro-mod/game
+    make_game "$game"
+    cp -a "$game" "$scratch/ro-mod/before"
+    expected_after_run "$scratch/ro-mod/before" "$game.corrected" "$scratch/ro-mod/expected"
+    local item
+    for item in cam.cfg dark.cfg user.cfg motiondb.bin lgvid.ax user.bnd dark.bnd saves Darkinst.cfg; do
+        rm -rf "$scratch/ro-mod/expected/q8r/$item"
+    done
+    chattr +i "$game/q8r"
+    run_patcher "$game"
+    check "immutable mod folder: exit code" 0 "$code"
+    check "immutable mod folder: the failed Darkinst.cfg is reported" "$(custom_darkinst_box)" "$err"
+    check "immutable mod folder: everything else is done" "$(tree_of "$scratch/ro-mod/expected")" "$(tree_of "$game")"
 }
 
 # --- a q8r that is a file ---------------------------------------------------
