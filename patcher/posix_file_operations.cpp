@@ -63,9 +63,18 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
 }
 
 // The entry of `folder` called `name` in any letter case, so that a target
-// never ends up holding both "Saves" and "saves".
+// never ends up holding both "Saves" and "saves". The name was read from a
+// folder and is taken as it is: a backslash in it is no separator.
 std::string TargetFor(const std::string& folder, const std::string& name) {
-    return ResolvePath(Join(folder, name).c_str());
+    const std::string exact = Join(folder, name);
+    struct stat info;
+    if (Inspect(exact, &info)) return exact;
+    std::vector<std::string> names;
+    if (!ListFolder(folder, &names)) return exact;
+    for (const std::string& entry : names) {
+        if (SameNameIgnoringCase(entry.c_str(), name.c_str())) return Join(folder, entry);
+    }
+    return exact;
 }
 
 // The game root is the working directory. A path below it that passes

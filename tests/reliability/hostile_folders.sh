@@ -159,6 +159,10 @@ scenario_odd_names() {
         printf 'UTF-8\n' >"$root/q8r/strings/english/über alles.str"
         mkdir "$root/q8r/snd/kedar/english/two  blanks"
         printf 'x\n' >"$root/q8r/snd/kedar/english/two  blanks/"$'\xe9t\xe9.wav'
+        # A backslash is an ordinary byte in a name read from a folder.
+        printf 'moved whole\n' >"$root/q8r/books/english/intro\\page2.str"
+        printf 'kept whole\n' >"$root/q8r/strings/english/x\\y.str"
+        printf 'copied whole\n' >"$root/saves/game0000\\file.sav"
         cp -a "$root" "$scratch/odd/before"
         expected_after_run "$scratch/odd/before" "$root.corrected" "$scratch/odd/expected"
         run_patcher "$root"
