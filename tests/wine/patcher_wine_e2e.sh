@@ -19,21 +19,15 @@ export WINEPREFIX=$build/wineprefix-e2e
 wine_run() { "$src/scripts/wine-run" "$WINEPREFIX" "$@"; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-# A free display; another test may take the same one at the same moment,
-# so a server that does not come up sends us on to the next number.
-display= xvfb=
-for n in $(seq 91 130); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-    xvfb=$!
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$xvfb" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$xvfb" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-    wait "$xvfb" 2>/dev/null
-    xvfb=
+# Xvfb picks a free display itself and writes its number.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$out/display" >"$out/xvfb.log" 2>&1 &
+xvfb=$!
+display=
+for _ in $(seq 100); do
+    display=$(cat "$out/display" 2>/dev/null)
+    [ -n "$display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || { xvfb=; break; }
+    sleep 0.1
 done
 cleanup() {
     WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1
@@ -199,6 +193,19 @@ scenario_darkinst_write_failure() {
         "$(value writefail-root box1.status)"
     check "exit code" 1 "$(value writefail-root exit)"
     check_true "the file keeps its content" 'cmp -s "$scratch/writefail/root-darkinst" "$game/Darkinst.cfg"'
+
+    echo "== a read-only game root Darkinst.cfg: its box, then exit code 1"
+    if [ "$(value window wine)" = 1 ]; then
+        # Wine replaces a file that carries the read-only attribute.
+        skip "read-only Darkinst.cfg: Wine lets a read-only file be replaced"
+        return
+    fi
+    game=$scratch/writefail/readonly
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    drive writefail-readonly "$game" --read-only Darkinst.cfg
+    check "text" 'The file "Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.' \
+        "$(value writefail-readonly box1.text)"
+    check "exit code" 1 "$(value writefail-readonly exit)"
 }
 
 scenario_second_start() {
