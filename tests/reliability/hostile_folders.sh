@@ -264,6 +264,20 @@ scenario_links() {
     local boxes=() video
     for video in $videos; do boxes+=("$(box "Can't Create New Avi File" $video.avi)"); done
     check "movies link: each video is reported" "$(printf '%s\n' "${boxes[@]}")" "$err"
+
+    echo "== a mod folder that is a link out of the game root"
+    game=$scratch/mod-link/game outside=$scratch/mod-link/outside
+    make_game "$game"
+    mkdir -p "$outside"
+    # What a later run of the copy step would have left there.
+    cp "$game/install.cfg" "$game/q8r/install.cfg"
+    mv "$game/q8r" "$outside/q8r"
+    ln -s "$outside/q8r" "$game/q8r"
+    outside_before=$(tree_of "$outside")
+    run_patcher "$game"
+    check "mod link: nothing outside the game root changed" "$outside_before" "$(tree_of "$outside")"
+    check "mod link: the Darkinst.cfg and each video are reported" \
+        "$(custom_darkinst_box; echo; printf '%s\n' "${boxes[@]}")" "$err"
 }
 
 # --- files that cannot be changed ------------------------------------------
