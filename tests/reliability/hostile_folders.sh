@@ -20,7 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
-trap 'chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'umount "$scratch/disk" 2>/dev/null; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 export TMPDIR=$scratch
 unset XDG_RUNTIME_DIR
 
@@ -335,6 +335,62 @@ scenario_immutable() {
     check "immutable mod folder: everything else is done" "$(tree_of "$scratch/ro-mod/expected")" "$(tree_of "$game")"
 }
 
+# --- a full disk -----------------------------------------------------------
+
+scenario_full_disk() {
+    echo "== a disk that fills up during the run"
+    local disk=$scratch/disk
+    mkdir -p "$disk"
+    if ! mount -t tmpfs -o size=4m tmpfs "$disk" 2>/dev/null; then
+        skip "no small file system to be had (mounting a tmpfs needs root)"
+        return
+    fi
+    local reference=$scratch/full-disk/reference
+    make_game "$reference"
+    cp -a "$reference" "$scratch/full-disk/before"
+    run_patcher "$reference"
+    local expected
+    expected=$(tree_of "$reference")
+    local free failures=0 levels=0 hit=0
+    # From no room at all to room for everything, a page at a time.
+    for ((free = 0; free <= 81920; free += 4096)); do
+        levels=$((levels + 1))
+        rm -rf "${disk:?}"/*
+        cp -a "$scratch/full-disk/before" "$disk/game"
+        cp -a "$reference.corrected" "$disk/corrected"
+        local avail
+        avail=$(df --output=avail -B1 "$disk" | tail -n 1)
+        [ "$avail" -gt "$free" ] && head -c $((avail - free)) /dev/zero >"$disk/filler" 2>/dev/null
+        run_patcher "$disk/game"
+        local first=$code problems=()
+        if [ "$first" = 0 ] && [ -z "$err" ]; then :; else hit=$((hit + 1)); fi
+        local video
+        for video in $videos; do
+            cmp -s "$disk/game/q8r/movies/$video.avi" "$scratch/full-disk/before/q8r/movies/$video.avi" ||
+                cmp -s "$disk/game/q8r/movies/$video.avi" "$disk/corrected/$video.avi" ||
+                problems+=("$video.avi is neither the original nor the corrected file")
+        done
+        cmp -s "$disk/game/Darkinst.cfg" "$scratch/full-disk/before/Darkinst.cfg" ||
+            cmp -s "$disk/game/Darkinst.cfg" "$reference/Darkinst.cfg" || problems+=("the game root's Darkinst.cfg is damaged")
+        if [ -e "$disk/game/q8r/Darkinst.cfg" ]; then
+            cmp -s "$disk/game/q8r/Darkinst.cfg" "$reference/install.cfg" ||
+                cmp -s "$disk/game/q8r/Darkinst.cfg" "$reference/q8r/Darkinst.cfg" || problems+=("the mod's Darkinst.cfg is damaged")
+        fi
+        # With room again, a further run finishes the migration.
+        rm -f "$disk/filler"
+        run_patcher "$disk/game"
+        [ "$code" = 0 ] || problems+=("the further run ended with $code")
+        [ "$(tree_of "$disk/game")" == "$expected" ] || problems+=("the further run left another tree")
+        if [ ${#problems[@]} -gt 0 ]; then
+            failures=$((failures + 1))
+            echo "    $free bytes free (first run ended with $first): ${problems[*]}"
+        fi
+    done
+    umount "$disk"
+    echo "    $levels levels of free room, in $hit of them the first run failed somewhere"
+    check "full disk: nothing damaged, and a further run with room finishes" 0 "$failures"
+}
+
 # --- a q8r that is a file ---------------------------------------------------
 
 scenario_mod_folder_is_a_file() {
@@ -411,6 +467,7 @@ scenario_long_roots
 scenario_odd_names
 scenario_links
 scenario_immutable
+scenario_full_disk
 scenario_mod_folder_is_a_file
 scenario_backslash_root
 scenario_two_at_once
