@@ -21,6 +21,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
 trap 'umount "$scratch/disk" 2>/dev/null; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 unset XDG_RUNTIME_DIR
 

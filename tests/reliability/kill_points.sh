@@ -42,6 +42,7 @@ fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 unset XDG_RUNTIME_DIR
 # LeakSanitizer stops the world with ptrace, which fails under strace; the
