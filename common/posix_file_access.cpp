@@ -9,6 +9,7 @@
 #include <string>
 
 #include "file_access.h"
+#include "posix_file_access.h"
 #include "posix_path.h"
 
 struct FileHandle {
@@ -16,6 +17,13 @@ struct FileHandle {
 };
 
 namespace {
+
+bool writesConfined = false;
+
+// A name whose folder lies outside the working directory through a link.
+bool Outside(const std::string& resolved) {
+    return writesConfined && LeavesWorkingDirectoryThroughLink(resolved, false);
+}
 
 FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
     const std::string resolved = ResolvePath(path);
@@ -26,6 +34,9 @@ FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
         case kCreateNewForWriting: flags |= O_RDWR | O_CREAT | O_EXCL; break;
         case kOpenExistingForWriting: flags |= O_RDWR; break;
     }
+    if (mode != kOpenForReading && Outside(resolved)) return nullptr;
+    // A file about to be emptied or made must not be another file's link.
+    if (writesConfined && (mode == kCreateForWriting || mode == kCreateNewForWriting)) flags |= O_NOFOLLOW;
     const int fd = open(resolved.c_str(), flags, 0666);
     if (fd < 0) return nullptr;
     struct stat info;
@@ -93,6 +104,7 @@ bool SyncFolderOf(const std::string& path) {
 bool PosixRename(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
+    if (Outside(source) || Outside(target)) return false;
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -103,12 +115,15 @@ bool PosixRename(const char* from, const char* to) {
 bool PosixReplace(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
+    if (Outside(source) || Outside(target)) return false;
     if (rename(source.c_str(), target.c_str()) != 0) return false;
     return SyncFolderOf(target);
 }
 
 bool PosixRemove(const char* path) {
-    return unlink(ResolvePath(path).c_str()) == 0;
+    const std::string resolved = ResolvePath(path);
+    if (Outside(resolved)) return false;
+    return unlink(resolved.c_str()) == 0;
 }
 
 bool PosixExists(const char* path) {
@@ -117,7 +132,10 @@ bool PosixExists(const char* path) {
 }
 
 bool PosixLink(const char* existing, const char* to) {
-    return link(ResolvePath(existing).c_str(), ResolvePath(to).c_str()) == 0;
+    const std::string source = ResolvePath(existing);
+    const std::string target = ResolvePath(to);
+    if (Outside(source) || Outside(target)) return false;
+    return link(source.c_str(), target.c_str()) == 0;
 }
 
 const FileAccess kPosixFileAccess = {
@@ -127,6 +145,10 @@ const FileAccess kPosixFileAccess = {
 };
 
 }  // namespace
+
+void ConfineWritesToWorkingDirectory(bool confined) {
+    writesConfined = confined;
+}
 
 const FileAccess& PlatformFileAccess() {
     return kPosixFileAccess;

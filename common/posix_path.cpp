@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -30,6 +31,19 @@ bool FindIgnoringCase(const std::string& folder, const std::string& name, std::s
     }
     closedir(dir);
     return any;
+}
+
+std::string RealPath(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+bool Inside(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                              (folder == "/" || path[folder.size()] == '/'));
 }
 
 }  // namespace
@@ -77,4 +91,26 @@ std::string ResolvePath(const char* path) {
         result += name;
     }
     return result;
+}
+
+bool LeavesWorkingDirectoryThroughLink(const std::string& resolved, bool lastElementFollowed) {
+    const std::string root = RealPath(".");
+    if (root.empty() || resolved.empty()) return false;
+    const std::string path = resolved[0] == '/' ? resolved : (root == "/" ? root : root + "/") + resolved;
+    if (!Inside(path, root)) return false;
+    size_t start = root == "/" ? 1 : root.size() + 1;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        const bool last = end == std::string::npos;
+        if (last) end = path.size();
+        if (last && !lastElementFollowed) break;
+        const std::string prefix = path.substr(0, end);
+        struct stat info;
+        if (lstat(prefix.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            const std::string target = RealPath(prefix);
+            if (target.empty() || !Inside(target, root)) return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }

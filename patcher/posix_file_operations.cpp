@@ -63,22 +63,18 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
 }
 
 // The entry of `folder` called `name` in any letter case, so that a target
-// never ends up holding both "Saves" and "saves".
+// never ends up holding both "Saves" and "saves". The name was read from a
+// folder and is taken as it is: a backslash in it is no separator.
 std::string TargetFor(const std::string& folder, const std::string& name) {
-    return ResolvePath(Join(folder, name).c_str());
-}
-
-std::string RealPath(const std::string& path) {
-    char* real = realpath(path.c_str(), nullptr);
-    if (!real) return std::string();
-    std::string result(real);
-    free(real);
-    return result;
-}
-
-bool Inside(const std::string& path, const std::string& folder) {
-    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                              (folder == "/" || path[folder.size()] == '/'));
+    const std::string exact = Join(folder, name);
+    struct stat info;
+    if (Inspect(exact, &info)) return exact;
+    std::vector<std::string> names;
+    if (!ListFolder(folder, &names)) return exact;
+    for (const std::string& entry : names) {
+        if (SameNameIgnoringCase(entry.c_str(), name.c_str())) return Join(folder, entry);
+    }
+    return exact;
 }
 
 // The game root is the working directory. A path below it that passes
@@ -86,24 +82,7 @@ bool Inside(const std::string& path, const std::string& folder) {
 // the game folder: such a path is refused. A source's own last element is
 // an item, never followed, so only a target's last element is walked.
 bool LeavesGameRootThroughLink(const std::string& path, bool lastElementFollowed) {
-    const std::string root = RealPath(".");
-    if (root.empty() || path.empty() || path[0] != '/' || !Inside(path, root)) return false;
-    std::string prefix = root;
-    size_t start = root == "/" ? 1 : root.size() + 1;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        const bool last = end == std::string::npos;
-        if (last) end = path.size();
-        if (last && !lastElementFollowed) break;
-        prefix = path.substr(0, end);
-        struct stat info;
-        if (Inspect(prefix, &info) && S_ISLNK(info.st_mode)) {
-            const std::string target = RealPath(prefix);
-            if (target.empty() || !Inside(target, root)) return true;
-        }
-        start = end + 1;
-    }
-    return false;
+    return LeavesWorkingDirectoryThroughLink(path, lastElementFollowed);
 }
 
 // The items a source names: one existing item, or the entries of a folder

@@ -1,9 +1,11 @@
 // Q8RPatcher on POSIX: the same guard and task sequence as on Windows, with
 // the terminal in place of the window.
 #include <cstdio>
+#include <cstring>
 
 #include "game_root.h"
 #include "posix_console_ui.h"
+#include "posix_file_access.h"
 #include "single_instance.h"
 #include "task_sequence.h"
 
@@ -13,6 +15,15 @@ int main() {
         std::fprintf(stderr, "Q8RPatcher: the current folder cannot be read.\n");
         return 1;
     }
+    // Every path the patcher builds is the root, a backslash and a tail, and
+    // a backslash is a separator here: a root whose own name holds one would
+    // make those paths name another folder.
+    if (std::strchr(GameRoot, '\\')) {
+        std::fprintf(stderr, "Q8RPatcher: the current folder's path holds a backslash, so the game's paths cannot name it.\n");
+        ReleaseGameRoot();
+        return 1;
+    }
+    ConfineWritesToWorkingDirectory(true);
     UsePatcherUi(&ConsoleUi());
     RunTaskSequence();
     FinishConsoleUi();
