@@ -87,3 +87,15 @@ expected_migrated_tree() {
     mv "$out/q8r/strings/english/"* "$out/q8r/strings/"
     for voice in "$out"/q8r/snd/*; do mv "$voice/english/"* "$voice/"; done
 }
+
+# run_patcher GAME: runs $patcher there with no terminal; sets code, out, err
+# (uses $scratch for the captured output).
+run_patcher() {
+    (cd "$1" && "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
+    code=$?
+    out=$(cat "$scratch/out")
+    err=$(cat "$scratch/err")
+}
+
+# The text a failed video's box prints on standard error.
+box() { printf '[Video Patch Error]\n%s\n\nFile: %s' "$1" "$2"; }

@@ -28,15 +28,6 @@ statuses_before_cutscenes=(
     "Current Operation: Moving sound files..."
 )
 
-# run_patcher GAME: runs it there; sets code, out, err.
-run_patcher() {
-    (cd "$1" && "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
-    code=$?
-    out=$(cat "$scratch/out")
-    err=$(cat "$scratch/err")
-}
-
-box() { printf '[Video Patch Error]\n%s\n\nFile: %s' "$1" "$2"; }
 
 lines() { printf '%s\n' "$@"; }
 

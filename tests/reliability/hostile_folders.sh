@@ -25,15 +25,6 @@ trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 unset XDG_RUNTIME_DIR
 
-# run_patcher DIR: runs it there; sets code, out, err.
-run_patcher() {
-    (cd "$1" && "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
-    code=$?
-    out=$(cat "$scratch/out")
-    err=$(cat "$scratch/err")
-}
-
-box() { printf '[Video Patch Error]\n%s\n\nFile: %s' "$1" "$2"; }
 custom_darkinst_box() {
     printf '[Error]\nFailed to create custom Darkinst file.\n\nQ8R needs to rename and alter the file "\\q8r\\install.cfg"\nin order to play. Refer to the supplied FAQ for help.'
 }
