@@ -1,8 +1,6 @@
-// Access to single files, the seam under everything that reads or writes a
-// file's bytes: the configuration rules, the patch engine and the tools.
-// Each platform supplies one table (win32_file_access.cpp,
-// posix_file_access.cpp); tests may install their own, for instance one that
-// fails the n-th write.
+// Access to single files, the part of the platform (platform.h) under
+// everything that reads or writes a file's bytes: the configuration rules,
+// the patch engine and the tools.
 #pragma once
 
 #include <cstddef>
@@ -41,10 +39,3 @@ struct FileAccess {
     // when `to` exists or the file system has no hard links.
     bool (*link)(const char* existing, const char* to);
 };
-
-// The table in use; the platform's own unless a test installed another.
-const FileAccess& Files();
-// Installs `access` (null: back to the platform's table).
-void UseFileAccess(const FileAccess* access);
-// This build's real layer.
-const FileAccess& PlatformFileAccess();

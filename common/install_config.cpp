@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "file_access.h"
+#include "platform.h"
 
 const ConfigKey kInstallPathKey = {"install_path", 13};
 const ConfigKey kResnameBaseKey = {"resname_base", 13};

@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <string>
 
-#include "file_access.h"
+#include "platform.h"
 #include "posix_file_access.h"
+#include "posix_file_io.h"
 #include "posix_path.h"
 
 struct FileHandle {
@@ -18,13 +19,14 @@ struct FileHandle {
 
 namespace {
 
-bool writesConfined = false;
-
-// A name whose folder lies outside the working directory through a link.
+// A name whose folder lies outside the working directory through a link,
+// when writes are confined to it.
+template <bool confined>
 bool Outside(const std::string& resolved) {
-    return writesConfined && LeavesWorkingDirectoryThroughLink(resolved, false);
+    return confined && LeavesWorkingDirectoryThroughLink(resolved, false);
 }
 
+template <bool confined>
 FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
     const std::string resolved = ResolvePath(path);
     int flags = O_CLOEXEC;
@@ -34,9 +36,9 @@ FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
         case kCreateNewForWriting: flags |= O_RDWR | O_CREAT | O_EXCL; break;
         case kOpenExistingForWriting: flags |= O_RDWR; break;
     }
-    if (mode != kOpenForReading && Outside(resolved)) return nullptr;
+    if (mode != kOpenForReading && Outside<confined>(resolved)) return nullptr;
     // A file about to be emptied or made must not be another file's link.
-    if (writesConfined && (mode == kCreateForWriting || mode == kCreateNewForWriting)) flags |= O_NOFOLLOW;
+    if (confined && (mode == kCreateForWriting || mode == kCreateNewForWriting)) flags |= O_NOFOLLOW;
     const int fd = open(resolved.c_str(), flags, 0666);
     if (fd < 0) return nullptr;
     struct stat info;
@@ -48,25 +50,11 @@ FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
 }
 
 size_t PosixRead(FileHandle* file, void* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(file->fd, static_cast<char*>(buffer) + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
+    return ReadFully(file->fd, buffer, size);
 }
 
 bool PosixWrite(FileHandle* file, const void* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t put = write(file->fd, static_cast<const char*>(data) + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<size_t>(put);
-    }
-    return true;
+    return WriteFully(file->fd, data, size);
 }
 
 bool PosixSeek(FileHandle* file, uint64_t offset) {
@@ -90,21 +78,11 @@ bool PosixClose(FileHandle* file) {
     return closed;
 }
 
-// A rename is durable only once the folder that holds the names is synced.
-bool SyncFolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
+template <bool confined>
 bool PosixRename(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
-    if (Outside(source) || Outside(target)) return false;
+    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -112,17 +90,19 @@ bool PosixRename(const char* from, const char* to) {
     return unlink(source.c_str()) == 0;
 }
 
+template <bool confined>
 bool PosixReplace(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
-    if (Outside(source) || Outside(target)) return false;
+    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     if (rename(source.c_str(), target.c_str()) != 0) return false;
-    return SyncFolderOf(target);
+    return SyncFolder(ParentFolder(target));
 }
 
+template <bool confined>
 bool PosixRemove(const char* path) {
     const std::string resolved = ResolvePath(path);
-    if (Outside(resolved)) return false;
+    if (Outside<confined>(resolved)) return false;
     return unlink(resolved.c_str()) == 0;
 }
 
@@ -131,25 +111,24 @@ bool PosixExists(const char* path) {
     return lstat(ResolvePath(path).c_str(), &info) == 0;
 }
 
+template <bool confined>
 bool PosixLink(const char* existing, const char* to) {
     const std::string source = ResolvePath(existing);
     const std::string target = ResolvePath(to);
-    if (Outside(source) || Outside(target)) return false;
+    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     return link(source.c_str(), target.c_str()) == 0;
 }
 
-const FileAccess kPosixFileAccess = {
-    PosixOpen, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
-    PosixClose, PosixRename, PosixReplace, PosixRemove, PosixExists,
-    PosixLink,
-};
-
 }  // namespace
 
-void ConfineWritesToWorkingDirectory(bool confined) {
-    writesConfined = confined;
-}
+const FileAccess kNativeFileAccess = {
+    PosixOpen<false>, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
+    PosixClose, PosixRename<false>, PosixReplace<false>, PosixRemove<false>, PosixExists,
+    PosixLink<false>,
+};
 
-const FileAccess& PlatformFileAccess() {
-    return kPosixFileAccess;
-}
+const FileAccess kConfinedFileAccess = {
+    PosixOpen<true>, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
+    PosixClose, PosixRename<true>, PosixReplace<true>, PosixRemove<true>, PosixExists,
+    PosixLink<true>,
+};

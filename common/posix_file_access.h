@@ -2,9 +2,11 @@
 // the game root.
 #pragma once
 
-// From now on nothing is created, written, renamed or removed through a path
-// that leaves the working directory through a symbolic link, and a file
-// created for writing is never a link's target: a link planted in the game
-// folder cannot carry a change outside it. Reading is not affected. The
-// maintainers' tools work on any path and leave this off.
-void ConfineWritesToWorkingDirectory(bool confined);
+#include "file_access.h"
+
+// The patcher's file access: nothing is created, written, renamed or removed
+// through a path that leaves the working directory through a symbolic link,
+// and a file created for writing is never a link's target, so a link planted
+// in the game folder cannot carry a change outside it. Reading is not
+// affected. The maintainers' tools work on any path with kNativeFileAccess.
+extern const FileAccess kConfinedFileAccess;

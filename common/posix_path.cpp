@@ -18,21 +18,6 @@ bool EntryExists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// The entry of `folder` whose name equals `name` but for letter case; the
-// smallest such name when there are several, so the choice is repeatable.
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return false;
-    bool any = false;
-    while (struct dirent* entry = readdir(dir)) {
-        if (!SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
-        if (!any || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
-        any = true;
-    }
-    closedir(dir);
-    return any;
-}
-
 std::string RealPath(const std::string& path) {
     char* real = realpath(path.c_str(), nullptr);
     if (!real) return std::string();
@@ -47,6 +32,21 @@ bool Inside(const std::string& path, const std::string& folder) {
 }
 
 }  // namespace
+
+// The entry of `folder` whose name equals `name` but for letter case; the
+// smallest such name when there are several, so the choice is repeatable.
+bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    bool any = false;
+    while (struct dirent* entry = readdir(dir)) {
+        if (!SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
+        if (!any || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
+        any = true;
+    }
+    closedir(dir);
+    return any;
+}
 
 bool SameNameIgnoringCase(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b) {
@@ -80,7 +80,7 @@ std::string ResolvePath(const char* path) {
             std::string exact = (result.empty() || result == "/") ? result + element : result + "/" + element;
             if (!EntryExists(exact)) {
                 std::string found;
-                if (FindIgnoringCase(folder, element, &found)) {
+                if (FindNameIgnoringCase(folder, element, &found)) {
                     name = found;
                 } else {
                     resolving = false;

@@ -12,6 +12,11 @@
 // elements and a trailing separator are dropped.
 std::string ResolvePath(const char* path);
 
+// The entry of `folder` whose name equals `name` but for ASCII letter case;
+// the smallest such name when there are several, so the choice is
+// repeatable. False when there is none.
+bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found);
+
 // ASCII-only letter-case-blind comparison, as the game's file system does it.
 bool SameNameIgnoringCase(const char* a, const char* b);
 

@@ -2,7 +2,7 @@
 // already match names without regard to letter case.
 #include <windows.h>
 
-#include "file_access.h"
+#include "platform.h"
 
 struct FileHandle {
     HANDLE handle;
@@ -100,14 +100,10 @@ bool Win32Link(const char* existing, const char* to) {
     return CreateHardLinkA(to, existing, nullptr) != 0;
 }
 
-const FileAccess kWin32FileAccess = {
+}  // namespace
+
+const FileAccess kNativeFileAccess = {
     Win32Open, Win32Read, Win32Write, Win32Seek, Win32Size, Win32Flush,
     Win32Close, Win32Rename, Win32Replace, Win32Remove, Win32Exists,
     Win32Link,
 };
-
-}  // namespace
-
-const FileAccess& PlatformFileAccess() {
-    return kWin32FileAccess;
-}

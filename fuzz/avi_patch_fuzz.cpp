@@ -8,7 +8,7 @@
 #include <string>
 
 #include "avi_patch.h"
-#include "fuzz_platform.h"
+#include "platform.h"
 #include "support/memory_file_access.h"
 
 namespace {
@@ -27,15 +27,18 @@ const std::string kOriginal = "RIFF....AVI LIST0123456789abcdefthe original movi
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    SetPlatform({{}, {}, {}, {}, SmallAllocations});
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFileAccess files;
     files.Put("CS18.avi", kOriginal);
     files.Put("CS18.avi.upd", std::string(reinterpret_cast<const char*>(data), size));
-    UsePatchAllocator(SmallAllocations);
 
     const PatchResult result = ApplyAviPatch("CS18.avi", "CS18.avi.upd", nullptr);
 
-    UsePatchAllocator(nullptr);
     Check(result >= 0 && result <= 9);
     Check(files.Get("CS18.avi.upd").size() == size);
     if (result == PatchSuccessful) {

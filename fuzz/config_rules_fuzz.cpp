@@ -9,9 +9,9 @@
 #include <string>
 
 #include "darkinst_steps.h"
-#include "fuzz_platform.h"
 #include "install_config.h"
 #include "support/memory_file_access.h"
+#include "support/recording_platform.h"
 
 namespace {
 
@@ -37,13 +37,6 @@ void CheckWritten(const std::string& bytes) {
     }
 }
 
-void RunRewrite(void (*step)(), FuzzPlatform& platform) {
-    try {
-        step();
-    } catch (const FuzzProgramEnded&) {
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -55,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const ConfigLines read = ReadConfigLines("Darkinst.cfg");
         CheckLines(read);
 
-        FuzzPlatform platform;
-        RunRewrite(ResetDefaultDarkinst, platform);
+        RecordingPlatform platform;
+        GameRootScope root(".");
+        Check(RunStep(ResetDefaultDarkinst) == -1);
         const std::string after = files.Get("Darkinst.cfg");
-        Check(platform.record().exitCode == -1);
         if (after != input) {
             CheckWritten(after);
             CheckLines(ReadConfigLines("Darkinst.cfg"));
@@ -69,9 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         MemoryFileAccess files;
         files.Put(".\\q8r\\install.cfg", input);
-        FuzzPlatform platform;
-        RunRewrite(CreateCustomDarkinst, platform);
-        Check(platform.record().exitCode == -1);
+        RecordingPlatform platform;
+        platform.record().carryOutOperations = false;
+        GameRootScope root(".");
+        Check(RunStep(CreateCustomDarkinst) == -1);
         Check(platform.record().boxes.empty());
         Check(!files.Has(".\\q8r\\install.cfg"));
         const std::string made = files.Get(".\\q8r\\Darkinst.cfg");

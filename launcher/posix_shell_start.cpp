@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "posix_path.h"
+#include "platform.h"
 #include "shell_start.h"
 #include "working_directory.h"
 
@@ -198,8 +199,9 @@ long StartDetached(const LaunchPlan& plan) {
 
 namespace {
 
-long PosixShellOpen(const char* verb, const char* file, const char* parameters, const char* directory,
-                    int showCommand) {
+// "Open" is the only verb, and a terminal has no window to show.
+long PosixShellOpen(const char* /*verb*/, const char* file, const char* parameters, const char* directory,
+                    int /*showCommand*/) {
     const LaunchPlan plan = PlanLaunch(file, parameters, directory, CurrentLaunchEnvironment());
     if (plan.result != kStartedProgram) {
         std::fprintf(stderr, "Q8RLauncher: cannot start the game: %s.\n", plan.reason.c_str());
@@ -212,10 +214,6 @@ long PosixShellOpen(const char* verb, const char* file, const char* parameters, 
     return result;
 }
 
-const ShellStart kPosixShell = {PosixShellOpen};
-
 }  // namespace
 
-const ShellStart& PlatformShellStart() {
-    return kPosixShell;
-}
+const ShellStart kNativeShellStart = {PosixShellOpen};

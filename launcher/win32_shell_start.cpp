@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform.h"
 #include "shell_start.h"
 
 namespace {
@@ -13,10 +14,6 @@ long Win32ShellOpen(const char* verb, const char* file, const char* parameters,
     return static_cast<long>(reinterpret_cast<intptr_t>(result));
 }
 
-const ShellStart kWin32Shell = {Win32ShellOpen};
-
 }  // namespace
 
-const ShellStart& PlatformShellStart() {
-    return kWin32Shell;
-}
+const ShellStart kNativeShellStart = {Win32ShellOpen};

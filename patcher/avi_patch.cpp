@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "file_access.h"
+#include "platform.h"
 
 const char kAviPatchMagic[17] = "Q8R_AviPatchData";
 
@@ -25,10 +25,8 @@ const char* const kPatchMessages[] = {
     "Unknown Error Has Occurred",
 };
 
-PatchAllocator patchAllocator = nullptr;
-
 uint8_t* Allocate(size_t size) {
-    return static_cast<uint8_t*>(patchAllocator ? patchAllocator(size) : std::malloc(size));
+    return static_cast<uint8_t*>(CurrentPlatform().allocate(size));
 }
 
 // Everything one call holds; released by ReleaseRun on every path.
@@ -208,10 +206,6 @@ uint32_t SegmentChecksum(const uint8_t* bytes, size_t length) {
         sum += LoadLittle32(tail);
     }
     return sum;
-}
-
-void UsePatchAllocator(PatchAllocator allocate) {
-    patchAllocator = allocate;
 }
 
 PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgress progress) {

@@ -58,9 +58,3 @@ uint32_t EffectivePatchBuffer(uint32_t bufferSize);
 
 uint32_t LoadLittle32(const uint8_t* bytes);
 void StoreLittle32(uint8_t* bytes, uint32_t value);
-
-// Where the engine takes its working buffer and table from, so tests can
-// make the allocation fail. The memory is given back with std::free, so a
-// replacement returns memory from std::malloc, or null. Null: std::malloc.
-typedef void* (*PatchAllocator)(size_t size);
-void UsePatchAllocator(PatchAllocator allocate);

@@ -16,8 +16,6 @@ namespace {
 const char* const kCutscenes[] = {"CS18.avi", "CS27.avi", "CS29.avi", "CS30.avi"};
 const char kErrorCaption[] = "Video Patch Error";
 
-AviPatcher activePatcher = nullptr;
-
 // A patch data file is the only way to patch its video. When the fault lies
 // with this machine rather than in the data (the video cannot be opened,
 // memory ran short, the new file cannot be made), it is kept so that a later
@@ -32,7 +30,7 @@ void ReportFailure(PatchResult code) {
     ShowMessageBox(message, kErrorCaption, kMessageBoxOk);
 }
 
-void PatchCutscene(const char* name) {
+void PatchCutscene(const char* name, AviPatcher patch) {
     std::memset(CurrentCutscene, 0, sizeof CurrentCutscene);
     std::memcpy(CurrentCutscene, name, sizeof CurrentCutscene - 1);
 
@@ -52,7 +50,6 @@ void PatchCutscene(const char* name) {
         return;
     }
 
-    const AviPatcher patch = activePatcher ? activePatcher : ApplyAviPatch;
     const PatchResult code = patch(videoPath, patchPath, ReportPatchProgress);
     if (code != PatchSuccessful) ReportFailure(code);
 
@@ -62,12 +59,12 @@ void PatchCutscene(const char* name) {
 
 }  // namespace
 
-void UseAviPatcher(AviPatcher patcher) {
-    activePatcher = patcher;
+void PatchCutscenes() {
+    PatchCutscenesWith(ApplyAviPatch);
 }
 
-void PatchCutscenes() {
-    for (const char* name : kCutscenes) PatchCutscene(name);
+void PatchCutscenesWith(AviPatcher patch) {
+    for (const char* name : kCutscenes) PatchCutscene(name, patch);
 }
 
 void ReportPatchProgress(uint32_t done, uint32_t total) {

@@ -15,7 +15,7 @@ extern int32_t lastPercent;
 void PatchCutscenes();
 void ReportPatchProgress(uint32_t done, uint32_t total);
 
-// The engine the step calls; ApplyAviPatch unless a test installed another
-// (null: back to ApplyAviPatch).
+// PatchCutscenes with another engine in place of ApplyAviPatch, so a test can
+// have the step meet every result code.
 typedef PatchResult (*AviPatcher)(const char* aviPath, const char* patchPath, PatchProgress progress);
-void UseAviPatcher(AviPatcher patcher);
+void PatchCutscenesWith(AviPatcher patch);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "file_access.h"
+#include "platform.h"
 #include "file_operations.h"
 #include "game_root.h"
 #include "install_config.h"

@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "path_format.h"
+#include "platform.h"
 
 namespace {
-
-const FileOperations* activeOperations = nullptr;
 
 // A path the shell's one-path list cannot hold is refused whole rather than
 // handed on in part.
@@ -18,25 +17,17 @@ const int kRefused = 1;
 
 }  // namespace
 
-const FileOperations& CurrentFileOperations() {
-    return activeOperations ? *activeOperations : PlatformFileOperations();
-}
-
-void UseFileOperations(const FileOperations* operations) {
-    activeOperations = operations;
-}
-
 int MoveFiles(const char* from, const char* to) {
     if (!Fits(from) || !Fits(to)) return kRefused;
-    return CurrentFileOperations().move(from, to);
+    return CurrentPlatform().operations.move(from, to);
 }
 
 int CopyFiles(const char* from, const char* to) {
     if (!Fits(from) || !Fits(to)) return kRefused;
-    return CurrentFileOperations().copy(from, to);
+    return CurrentPlatform().operations.copy(from, to);
 }
 
 int DeleteFiles(const char* path) {
     if (!Fits(path)) return kRefused;
-    return CurrentFileOperations().remove(path);
+    return CurrentPlatform().operations.remove(path);
 }

@@ -2,23 +2,17 @@
 
 #include <cstdlib>
 
-namespace {
-const PatcherUi* activeUi = nullptr;
-}
-
-void UsePatcherUi(const PatcherUi* ui) {
-    activeUi = ui;
-}
+#include "platform.h"
 
 void SetStatus(const char* text) {
-    if (activeUi) activeUi->showStatus(text);
+    CurrentPlatform().ui.showStatus(text);
 }
 
 void ShowMessageBox(const char* text, const char* caption, unsigned style) {
-    if (activeUi) activeUi->showMessageBox(text, caption, style);
+    CurrentPlatform().ui.showMessageBox(text, caption, style);
 }
 
 void EndProgram(int exitCode) {
-    if (activeUi) activeUi->endProgram(exitCode);
-    std::exit(exitCode);
+    CurrentPlatform().ui.endProgram(exitCode);
+    std::exit(exitCode);  // for the compiler: endProgram does not return
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "patcher_ui.h"
+#include "platform.h"
 
 const PatcherUi& ConsoleUi();
 // Ends a status line left open on a terminal.

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "file_operations.h"
+#include "platform.h"
+#include "posix_file_io.h"
 #include "posix_path.h"
 
 namespace {
@@ -44,12 +45,6 @@ std::string LastElement(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ParentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) return false;
@@ -68,13 +63,9 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
 std::string TargetFor(const std::string& folder, const std::string& name) {
     const std::string exact = Join(folder, name);
     struct stat info;
-    if (Inspect(exact, &info)) return exact;
-    std::vector<std::string> names;
-    if (!ListFolder(folder, &names)) return exact;
-    for (const std::string& entry : names) {
-        if (SameNameIgnoringCase(entry.c_str(), name.c_str())) return Join(folder, entry);
-    }
-    return exact;
+    std::string found;
+    if (Inspect(exact, &info) || !FindNameIgnoringCase(folder, name, &found)) return exact;
+    return Join(folder, found);
 }
 
 // The game root is the working directory. A path below it that passes
@@ -97,7 +88,7 @@ bool ExpandSource(const char* source, std::vector<std::string>* items) {
         items->push_back(written);
         return true;
     }
-    const std::string folder = ParentOf(written);
+    const std::string folder = ParentFolder(written);
     struct stat info;
     if (stat(folder.c_str(), &info) != 0 || !IsFolder(info)) return false;
     std::vector<std::string> names;
@@ -126,18 +117,10 @@ bool RemoveItem(const std::string& path) {
     return removed && rmdir(path.c_str()) == 0;
 }
 
-bool SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
 // Copies a file's bytes into a new file beside `target`, flushes it and puts
 // it in place in one step, so `target` is never half-written.
 bool CopyFileReplacing(const std::string& source, const struct stat& info, const std::string& target) {
-    const std::string temporary = Join(ParentOf(target), "." + LastElement(target) + ".q8r-copy");
+    const std::string temporary = Join(ParentFolder(target), "." + LastElement(target) + ".q8r-copy");
     unlink(temporary.c_str());
     const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0) return false;
@@ -148,28 +131,22 @@ bool CopyFileReplacing(const std::string& source, const struct stat& info, const
     }
     bool copied = true;
     std::vector<char> buffer(1 << 20);
+    off_t total = 0;
     for (;;) {
-        const ssize_t got = read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) copied = false;
-        if (got <= 0) break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                copied = false;
-                break;
-            }
-            done += put;
-        }
-        if (!copied) break;
+        const size_t got = ReadFully(in, buffer.data(), buffer.size());
+        total += static_cast<off_t>(got);
+        if (got > 0 && !WriteFully(out, buffer.data(), got)) copied = false;
+        if (!copied || got < buffer.size()) break;
     }
+    // A short read is the end of the file or an error; only the size tells.
+    struct stat read;
+    copied = copied && fstat(in, &read) == 0 && total == read.st_size;
     close(in);
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     futimens(out, times);
     copied = fsync(out) == 0 && copied;
     copied = close(out) == 0 && copied;
-    if (copied && rename(temporary.c_str(), target.c_str()) == 0) return SyncFolder(ParentOf(target));
+    if (copied && rename(temporary.c_str(), target.c_str()) == 0) return SyncFolder(ParentFolder(target));
     unlink(temporary.c_str());
     return false;
 }
@@ -179,7 +156,7 @@ bool CopyLinkReplacing(const std::string& source, const std::string& target) {
     const ssize_t length = readlink(source.c_str(), buffer.data(), buffer.size() - 1);
     if (length < 0) return false;
     buffer[static_cast<size_t>(length)] = '\0';
-    const std::string temporary = Join(ParentOf(target), "." + LastElement(target) + ".q8r-link");
+    const std::string temporary = Join(ParentFolder(target), "." + LastElement(target) + ".q8r-link");
     unlink(temporary.c_str());
     if (symlink(buffer.data(), temporary.c_str()) != 0) return false;
     if (rename(temporary.c_str(), target.c_str()) == 0) return true;
@@ -268,10 +245,6 @@ int PosixDelete(const char* path) {
     return removed ? 0 : kFailed;
 }
 
-const FileOperations kPosixFileOperations = {PosixMove, PosixCopy, PosixDelete};
-
 }  // namespace
 
-const FileOperations& PlatformFileOperations() {
-    return kPosixFileOperations;
-}
+const FileOperations kNativeFileOperations = {PosixMove, PosixCopy, PosixDelete};

@@ -1,10 +1,12 @@
 // Q8RPatcher on POSIX: the same guard and task sequence as on Windows, with
 // the terminal in place of the window.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "game_root.h"
 #include "posix_console_ui.h"
+#include "platform.h"
 #include "posix_file_access.h"
 #include "single_instance.h"
 #include "task_sequence.h"
@@ -23,8 +25,7 @@ int main() {
         ReleaseGameRoot();
         return 1;
     }
-    ConfineWritesToWorkingDirectory(true);
-    UsePatcherUi(&ConsoleUi());
+    SetPlatform({kConfinedFileAccess, kNativeFileOperations, ConsoleUi(), {}, std::malloc});
     RunTaskSequence();
     FinishConsoleUi();
     ReleaseGameRoot();

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "file_operations.h"
+#include "platform.h"
 #include "path_format.h"
 
 namespace {
@@ -55,10 +55,6 @@ int Win32Delete(const char* path) {
     return ShellOperation(FO_DELETE, path, nullptr);
 }
 
-const FileOperations kWin32FileOperations = {Win32Move, Win32Copy, Win32Delete};
-
 }  // namespace
 
-const FileOperations& PlatformFileOperations() {
-    return kWin32FileOperations;
-}
+const FileOperations kNativeFileOperations = {Win32Move, Win32Copy, Win32Delete};

@@ -6,6 +6,7 @@
 
 #include "game_root.h"
 #include "patcher_ui.h"
+#include "platform.h"
 #include "single_instance.h"
 #include "task_sequence.h"
 
@@ -84,7 +85,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
                                  patcherWindow, nullptr, instance, nullptr);
     ShowWindow(patcherWindow, showCommand);
     UpdateWindow(patcherWindow);
-    UsePatcherUi(&kWindowUi);
+    SetPlatform({kNativeFileAccess, kNativeFileOperations, kWindowUi, {}, std::malloc});
 
     MSG message = {};
     for (;;) {

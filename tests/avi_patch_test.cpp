@@ -10,8 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "file_access.h"
+#include "platform.h"
 #include "support/faulty_file_access.h"
+#include "support/platform_scope.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -374,9 +375,8 @@ TEST_F(AviPatchTest, FailedAllocationIsInsufficientMemory) {
     for (int succeeding : {0, 1}) {
         Lay(kExamplePatch);
         allocationsLeft = succeeding;
-        UsePatchAllocator(FailingAllocator);
+        PlatformScope failing(WithAllocator(FailingAllocator));
         const PatchResult code = Apply();
-        UsePatchAllocator(nullptr);
         EXPECT_EQ(code, InsufficientMemory) << succeeding;
         EXPECT_EQ(Tree(), kUntouched);
     }
@@ -433,23 +433,17 @@ TEST_F(AviPatchTest, BackupLeftFromAnEarlierRunDoesNotStopThePatch) {
 }
 
 // A layer over the one installed that has no hard links, as on FAT drives.
-class NoHardLinks {
-public:
-    NoHardLinks() : table_(Files()) {
-        table_.link = [](const char*, const char*) { return false; };
-        UseFileAccess(&table_);
-    }
-    ~NoHardLinks() { UseFileAccess(nullptr); }
-
-private:
-    FileAccess table_;
-};
+FileAccess WithoutHardLinks() {
+    FileAccess files = Files();
+    files.link = [](const char*, const char*) { return false; };
+    return files;
+}
 
 TEST_F(AviPatchTest, BackupIsCopiedWhereHardLinksAreMissing) {
     Lay(kExamplePatch);
     folder.Write("CS18.avi.old", "an older backup that is longer than the video");
     {
-        NoHardLinks noLinks;
+        PlatformScope noLinks(WithFiles(WithoutHardLinks()));
         EXPECT_EQ(Apply(), PatchSuccessful);
     }
     EXPECT_EQ(folder.Read("CS18.avi"), kCorrected);
@@ -469,7 +463,7 @@ TEST_F(AviPatchTest, FailedBackupCopyIsNeverSuccess) {
         PatchResult code;
         {
             FaultyFileAccess faults(c.call, c.failAt);
-            NoHardLinks noLinks;
+            PlatformScope noLinks(WithFiles(WithoutHardLinks()));
             code = Apply();
             EXPECT_TRUE(faults.Failed()) << FileCallName(c.call) << c.failAt;
         }
@@ -486,7 +480,7 @@ const std::string* watchedVideo = nullptr;
 std::vector<std::string> videoStates;
 
 void NoteVideo() {
-    const FileAccess& real = PlatformFileAccess();
+    const FileAccess& real = kNativeFileAccess;
     std::string content = "<missing>";
     if (FileHandle* file = real.open(watchedVideo->c_str(), kOpenForReading)) {
         char bytes[64];
@@ -510,20 +504,22 @@ TEST_F(AviPatchTest, VideoNameIsNeverEmptyOrPartial) {
         const std::string video = folder.PathText("CS18.avi");
         watchedVideo = &video;
         videoStates.clear();
-        FileAccess watching = PlatformFileAccess();
+        FileAccess watching = kNativeFileAccess;
         if (!links) watching.link = [](const char*, const char*) { return false; };
-        watching.write = [](FileHandle* f, const void* d, size_t s) { return Watched([&] { return PlatformFileAccess().write(f, d, s); }); };
-        watching.flush = [](FileHandle* f) { return Watched([&] { return PlatformFileAccess().flush(f); }); };
-        watching.close = [](FileHandle* f) { return Watched([&] { return PlatformFileAccess().close(f); }); };
-        watching.rename = [](const char* a, const char* b) { return Watched([&] { return PlatformFileAccess().rename(a, b); }); };
-        watching.replace = [](const char* a, const char* b) { return Watched([&] { return PlatformFileAccess().replace(a, b); }); };
-        watching.remove = [](const char* a) { return Watched([&] { return PlatformFileAccess().remove(a); }); };
+        watching.write = [](FileHandle* f, const void* d, size_t s) { return Watched([&] { return kNativeFileAccess.write(f, d, s); }); };
+        watching.flush = [](FileHandle* f) { return Watched([&] { return kNativeFileAccess.flush(f); }); };
+        watching.close = [](FileHandle* f) { return Watched([&] { return kNativeFileAccess.close(f); }); };
+        watching.rename = [](const char* a, const char* b) { return Watched([&] { return kNativeFileAccess.rename(a, b); }); };
+        watching.replace = [](const char* a, const char* b) { return Watched([&] { return kNativeFileAccess.replace(a, b); }); };
+        watching.remove = [](const char* a) { return Watched([&] { return kNativeFileAccess.remove(a); }); };
         if (links) {
-            watching.link = [](const char* a, const char* b) { return Watched([&] { return PlatformFileAccess().link(a, b); }); };
+            watching.link = [](const char* a, const char* b) { return Watched([&] { return kNativeFileAccess.link(a, b); }); };
         }
-        UseFileAccess(&watching);
-        const PatchResult code = Apply();
-        UseFileAccess(nullptr);
+        PatchResult code;
+        {
+            PlatformScope watched(WithFiles(watching));
+            code = Apply();
+        }
         EXPECT_EQ(code, PatchSuccessful);
         ASSERT_FALSE(videoStates.empty());
         for (const std::string& state : videoStates) {

@@ -57,14 +57,8 @@ protected:
         lastPercent = 101;  // as at the start of a process
         std::memset(CurrentCutscene, 0, sizeof CurrentCutscene);
     }
-    void TearDown() override {
-        UseAviPatcher(nullptr);
-        engine = nullptr;
-    }
-    void UseScript(ScriptedEngine& script) {
-        engine = &script;
-        UseAviPatcher(ScriptedApply);
-    }
+    void TearDown() override { engine = nullptr; }
+    void UseScript(ScriptedEngine& script) { engine = &script; }
 };
 
 // With the stand-in engine: what the step does with each result code.
@@ -102,7 +96,7 @@ TEST_F(CutsceneStep, KeepsThePatchDataOnlyWhenTheFaultLiesWithThisMachine) {
         script.result = c.code;
         UseScript(script);
 
-        PatchCutscenes();
+        PatchCutscenesWith(ScriptedApply);
 
         ASSERT_EQ(script.calls.size(), 4u);
         ASSERT_EQ(platform.record().boxes.size(), c.boxShown ? 4u : 0u);
@@ -129,7 +123,7 @@ TEST_F(CutsceneStep, HandsTheEngineEachVideoInOrderAndCleansUpAfterItsBox) {
     script.result = CorruptOriginal;
     UseScript(script);
 
-    PatchCutscenes();
+    PatchCutscenesWith(ScriptedApply);
 
     const std::string movies = game.RootText() + "\\q8r\\movies\\";
     ASSERT_EQ(script.calls.size(), 4u);
@@ -166,7 +160,7 @@ TEST_F(CutsceneStep, ReportsAVideoPathTooLongForItsSideFilesWithoutTouchingAnyth
         ScriptedEngine script;
         UseScript(script);
 
-        PatchCutscenes();
+        PatchCutscenesWith(ScriptedApply);
 
         if (c.patched) {
             ASSERT_EQ(script.calls.size(), 4u);
@@ -220,7 +214,7 @@ TEST_F(CutsceneStep, ANextVideoOpeningAtTheSamePercentageLeavesThePreviousName) 
     script.reports = {{1, 8}, {3, 8}};
     UseScript(script);
 
-    PatchCutscenes();
+    PatchCutscenesWith(ScriptedApply);
 
     const std::vector<std::string> expected = {
         "Current Operation: Patching cutscene CS18.avi... 12%",
@@ -238,7 +232,7 @@ TEST_F(CutsceneStep, ANextVideoOpeningAtTheSamePercentageLeavesThePreviousName) 
     // A video whose first report repeats the last percentage shown.
     platform.record().statuses.clear();
     script.reports = {{3, 8}, {6, 8}};
-    PatchCutscenes();
+    PatchCutscenesWith(ScriptedApply);
     EXPECT_EQ(platform.record().statuses.front(), "Current Operation: Patching cutscene CS18.avi... 75%");
 }
 

@@ -124,9 +124,11 @@ TEST_F(PatchUnderFaults, NoFailingAllocationLosesTheVideo) {
     for (int succeeding = 0; succeeding < 2; ++succeeding) {
         Lay();
         allocationsLeft = succeeding;
-        UsePatchAllocator(CountedAllocator);
-        const PatchResult code = Apply();
-        UsePatchAllocator(nullptr);
+        PatchResult code;
+        {
+            PlatformScope failing(WithAllocator(CountedAllocator));
+            code = Apply();
+        }
         EXPECT_EQ(code, InsufficientMemory);
         ExpectNothingLost(code, "allocation #" + std::to_string(succeeding + 1));
     }

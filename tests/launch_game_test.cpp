@@ -5,45 +5,22 @@
 
 #include "launch_game.h"
 #include "shell_start.h"
+#include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 #include "window_layout.h"
 
 namespace {
 
-struct ShellRequest {
-    std::string verb;
-    std::string file;
-    bool hasParameters;
-    std::string directory;
-    int showCommand;
-};
-
-std::vector<ShellRequest>* requests = nullptr;
-
-long RecordOpen(const char* verb, const char* file, const char* parameters, const char* directory,
-                int showCommand) {
-    requests->push_back({verb, file, parameters != nullptr, directory, showCommand});
-    return 42;
-}
-
-const ShellStart kRecordingShell = {RecordOpen};
-
 // Puts the recording fake under the shell for one test and runs it in a
 // folder of its own, as the launcher runs in the game root.
 class LaunchGameTest : public ::testing::Test {
 protected:
-    LaunchGameTest() : cwd_(game_.Root()) {
-        requests = &recorded_;
-        UseShellStart(&kRecordingShell);
-    }
-    ~LaunchGameTest() override {
-        UseShellStart(nullptr);
-        requests = nullptr;
-    }
+    LaunchGameTest() : cwd_(game_.Root()) {}
 
     ScratchFolder game_;
     WorkingDirectoryScope cwd_;
-    std::vector<ShellRequest> recorded_;
+    RecordingPlatform platform_;
+    std::vector<RecordedShellRequest>& recorded_ = platform_.record().shellRequests;
 };
 
 struct PathCase {
@@ -105,7 +82,7 @@ TEST_F(LaunchGameTest, EachButtonMakesOneOpenRequestInItsWorkingDirectory) {
         ASSERT_NE(directory, nullptr) << button.controlId;
         LaunchGame(directory);
         ASSERT_EQ(recorded_.size(), 1u) << button.controlId;
-        const ShellRequest& request = recorded_[0];
+        const RecordedShellRequest& request = recorded_[0];
         EXPECT_EQ(request.verb, "Open");
         EXPECT_EQ(request.file, "C:\\Games\\Thief2\\thief2.exe");
         EXPECT_FALSE(request.hasParameters);

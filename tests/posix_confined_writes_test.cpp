@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
-#include "file_access.h"
+#include "platform.h"
 #include "posix_file_access.h"
 #include "posix_path.h"
+#include "support/platform_scope.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -22,13 +24,13 @@ protected:
         ASSERT_EQ(0, symlink(outside.PathText("victim.cfg").c_str(), game.PathText("q8r/planted.new").c_str()));
         game.Write("q8r/inside/file.txt", "inside");
         ASSERT_EQ(0, symlink("inside", game.PathText("q8r/alias").c_str()));
-        ConfineWritesToWorkingDirectory(true);
+        confined.emplace(WithFiles(kConfinedFileAccess));
     }
-    void TearDown() override { ConfineWritesToWorkingDirectory(false); }
 
     ScratchFolder outside;
     ScratchFolder game;
     WorkingDirectoryScope cwd{game.Root()};
+    std::optional<PlatformScope> confined;
 };
 
 bool Opens(const std::string& path, FileOpenMode mode) {
@@ -70,7 +72,7 @@ TEST_F(ConfinedWrites, ReadingThroughLinksAndWritingInsideStillWork) {
     EXPECT_TRUE(Files().remove("q8r\\planted.new"));
     EXPECT_EQ("keep me", outside.Read("victim.cfg"));
 
-    ConfineWritesToWorkingDirectory(false);
+    confined.reset();
     EXPECT_TRUE(Opens("q8r\\movies\\CS18.avi.new", kCreateNewForWriting)) << "the tools' layer is not confined";
 }
 

@@ -202,7 +202,6 @@ TEST_F(WineLayout, LaunchGameStartsTheGameThroughWineInTheModFolder) {
     EnvironmentScope prefix("WINEPREFIX", environment_.winePrefix);
     EnvironmentScope record("WINE_RECORD", Unix("wine-record"));
     WorkingDirectoryScope cwd(game_.Root() / "drive_c/GAMES/thief2");
-    UseShellStart(nullptr);
 
     const struct {
         const char* directory;

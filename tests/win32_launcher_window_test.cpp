@@ -9,20 +9,11 @@
 #include <vector>
 
 #include "resource_ids.h"
-#include "shell_start.h"
+#include "support/recording_platform.h"
 #include "win32_launcher_window.h"
 #include "window_layout.h"
 
 namespace {
-
-std::vector<std::string> openedDirectories;
-
-long RecordOpen(const char*, const char*, const char*, const char* directory, int) {
-    openedDirectories.push_back(directory);
-    return 42;
-}
-
-const ShellStart kRecordingShell = {RecordOpen};
 
 // The exit value of a quit request waiting for this thread, or -1 for none.
 int TakeQuitRequest() {
@@ -45,8 +36,6 @@ class LauncherWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureLauncherClass();
-        openedDirectories.clear();
-        UseShellStart(&kRecordingShell);
         window_ = CreateLauncherWindow(GetModuleHandleA(nullptr), 1024, 768);
         if (!window_) GTEST_SKIP() << "no window can be made here (no display?)";
         TakeQuitRequest();
@@ -54,9 +43,16 @@ protected:
     void TearDown() override {
         if (IsWindow(window_)) DestroyWindow(window_);
         TakeQuitRequest();
-        UseShellStart(nullptr);
     }
 
+    std::vector<std::string> OpenedDirectories() {
+        std::vector<std::string> directories;
+        for (const RecordedShellRequest& request : platform_.record().shellRequests)
+            directories.push_back(request.directory);
+        return directories;
+    }
+
+    RecordingPlatform platform_;
     HWND window_ = nullptr;
 };
 
@@ -108,14 +104,14 @@ TEST_F(LauncherWindowTest, EachButtonLaunchesOnceThenReleasesThePictureAndQuits)
         {MAKEWPARAM(IDC_PLAY_THIEF2, 0x1234), ".."},  // the notification code is not looked at
     };
     for (const auto& press : presses) {
-        openedDirectories.clear();
+        platform_.record().shellRequests.clear();
         window_ = CreateLauncherWindow(GetModuleHandleA(nullptr), 1024, 768);
         TakeQuitRequest();
         HBITMAP picture = LauncherBackground();
         ASSERT_NE(picture, nullptr);
 
         EXPECT_EQ(SendMessageA(window_, WM_COMMAND, press.command, 0), 0);
-        EXPECT_EQ(openedDirectories, std::vector<std::string>{press.directory});
+        EXPECT_EQ(OpenedDirectories(), std::vector<std::string>{press.directory});
         EXPECT_EQ(LauncherBackground(), nullptr);
         EXPECT_EQ(GetObjectType(picture), 0u) << "the picture is deleted";
         EXPECT_TRUE(IsWindow(window_)) << "a launch leaves the window to the end of the process";
@@ -128,7 +124,7 @@ TEST_F(LauncherWindowTest, EachButtonLaunchesOnceThenReleasesThePictureAndQuits)
         EXPECT_NE(GetObjectType(unrelated), 0u);
         DeleteObject(unrelated);
         EXPECT_EQ(TakeQuitRequest(), 0);
-        EXPECT_EQ(openedDirectories.size(), 1u);
+        EXPECT_EQ(OpenedDirectories().size(), 1u);
     }
 }
 
@@ -137,7 +133,7 @@ TEST_F(LauncherWindowTest, OtherCommandsLaunchNothingAndKeepItRunning) {
         SendMessageA(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
         EXPECT_EQ(TakeQuitRequest(), -1) << id;
     }
-    EXPECT_TRUE(openedDirectories.empty());
+    EXPECT_TRUE(OpenedDirectories().empty());
     EXPECT_NE(LauncherBackground(), nullptr);
 }
 
@@ -148,7 +144,7 @@ TEST_F(LauncherWindowTest, ClosingReleasesThePictureAndQuitsWithZero) {
     EXPECT_EQ(LauncherBackground(), nullptr);
     EXPECT_EQ(GetObjectType(picture), 0u);
     EXPECT_EQ(TakeQuitRequest(), 0);
-    EXPECT_TRUE(openedDirectories.empty());
+    EXPECT_TRUE(OpenedDirectories().empty());
 }
 
 TEST_F(LauncherWindowTest, LoopEndsWithTheQuitRequestsValue) {

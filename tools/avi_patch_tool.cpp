@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "avi_patch_maker.h"
-#include "file_access.h"
+#include "platform.h"
 
 namespace {
 

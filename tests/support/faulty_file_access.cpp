@@ -1,6 +1,6 @@
 #include "support/faulty_file_access.h"
 
-#include "file_access.h"
+#include "platform.h"
 
 namespace {
 
@@ -8,6 +8,8 @@ FileCall failingCall = kCallCount;
 int failingAt = 0;
 int counts[kCallCount] = {};
 bool failed = false;
+// The layer the faults are laid over: the one in place when they were armed.
+FileAccess base = {};
 
 // True when this call is the one chosen to fail.
 bool Strike(FileCall call) {
@@ -21,63 +23,63 @@ bool Strike(FileCall call) {
 
 FileHandle* FaultyOpen(const char* path, FileOpenMode mode) {
     if (mode != kOpenForReading && Strike(kCallOpen)) return nullptr;
-    return PlatformFileAccess().open(path, mode);
+    return base.open(path, mode);
 }
 
 size_t FaultyRead(FileHandle* file, void* buffer, size_t size) {
     if (Strike(kCallRead)) return 0;
-    return PlatformFileAccess().read(file, buffer, size);
+    return base.read(file, buffer, size);
 }
 
 bool FaultyWrite(FileHandle* file, const void* data, size_t size) {
     if (Strike(kCallWrite)) {
         // A full disk takes part of the data before it refuses the rest.
-        PlatformFileAccess().write(file, data, size / 2);
+        base.write(file, data, size / 2);
         return false;
     }
-    return PlatformFileAccess().write(file, data, size);
+    return base.write(file, data, size);
 }
 
 bool FaultySeek(FileHandle* file, uint64_t offset) {
-    return PlatformFileAccess().seek(file, offset);
+    return base.seek(file, offset);
 }
 
 bool FaultySize(FileHandle* file, uint64_t* size) {
-    return PlatformFileAccess().size(file, size);
+    return base.size(file, size);
 }
 
 bool FaultyFlush(FileHandle* file) {
     if (Strike(kCallFlush)) return false;
-    return PlatformFileAccess().flush(file);
+    return base.flush(file);
 }
 
 bool FaultyClose(FileHandle* file) {
     const bool strike = Strike(kCallClose);
-    const bool closed = PlatformFileAccess().close(file);
+    const bool closed = base.close(file);
     return closed && !strike;
 }
 
 bool FaultyRename(const char* from, const char* to) {
     if (Strike(kCallRename)) return false;
-    return PlatformFileAccess().rename(from, to);
+    return base.rename(from, to);
 }
 
 bool FaultyReplace(const char* from, const char* to) {
     if (Strike(kCallReplace)) return false;
-    return PlatformFileAccess().replace(from, to);
+    return base.replace(from, to);
 }
 
 bool FaultyRemove(const char* path) {
     if (Strike(kCallRemove)) return false;
-    return PlatformFileAccess().remove(path);
+    return base.remove(path);
 }
 
 bool FaultyExists(const char* path) {
-    return PlatformFileAccess().exists(path);
+    return base.exists(path);
 }
 
 bool FaultyLink(const char* existing, const char* to) {
-    return PlatformFileAccess().link(existing, to);
+    return base.link && base.link(existing, to);
 }
 
 const FileAccess kFaultyFileAccess = {
@@ -86,18 +88,20 @@ const FileAccess kFaultyFileAccess = {
     FaultyLink,
 };
 
-}  // namespace
-
-FaultyFileAccess::FaultyFileAccess(FileCall call, int failAt) {
+const FileAccess& Arm(FileCall call, int failAt) {
+    base = CurrentPlatform().files;
     failingCall = call;
     failingAt = failAt;
     failed = false;
     for (int& count : counts) count = 0;
-    UseFileAccess(&kFaultyFileAccess);
+    return kFaultyFileAccess;
 }
 
+}  // namespace
+
+FaultyFileAccess::FaultyFileAccess(FileCall call, int failAt) : scope_(WithFiles(Arm(call, failAt))) {}
+
 FaultyFileAccess::~FaultyFileAccess() {
-    UseFileAccess(nullptr);
     failingCall = kCallCount;
 }
 

@@ -1,8 +1,10 @@
-// A file layer that carries out every call through the platform's real one
-// but makes a chosen call fail, for testing what a failure leaves behind.
+// A file layer that carries out every call through the one in place when it
+// was made, but makes a chosen call fail, for testing what a failure leaves behind.
 #pragma once
 
 #include <string>
+
+#include "support/platform_scope.h"
 
 enum FileCall { kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose, kCallRename, kCallReplace, kCallRemove, kCallCount };
 
@@ -19,6 +21,9 @@ public:
     // How many calls of each kind were made so far.
     int Count(FileCall call) const;
     bool Failed() const;
+
+private:
+    PlatformScope scope_;
 };
 
 const char* FileCallName(FileCall call);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "file_access.h"
+#include "platform.h"
 
 struct FileHandle {
     std::string key;
@@ -135,13 +135,11 @@ std::string MemoryFileKey(const std::string& path) {
     return key;
 }
 
-MemoryFileAccess::MemoryFileAccess() {
+MemoryFileAccess::MemoryFileAccess() : scope_(WithFiles(kMemoryFileAccess)) {
     store = new std::map<std::string, StoredFile>();
-    UseFileAccess(&kMemoryFileAccess);
 }
 
 MemoryFileAccess::~MemoryFileAccess() {
-    UseFileAccess(nullptr);
     delete store;
     store = nullptr;
 }

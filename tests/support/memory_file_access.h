@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "support/platform_scope.h"
+
 class MemoryFileAccess {
 public:
     MemoryFileAccess();
@@ -18,6 +20,9 @@ public:
     std::string Get(const std::string& path) const;
     // Every file, by its name as first written.
     std::map<std::string, std::string> Snapshot() const;
+
+private:
+    PlatformScope scope_;
 };
 
 // The key a path is filed under: lower case, '/' separators, no "./".

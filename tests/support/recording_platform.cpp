@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "file_operations.h"
 #include "game_root.h"
-#include "patcher_ui.h"
 
 namespace {
 
 Recorder* active = nullptr;
+// The operations in place before the recorder, which it carries out.
+FileOperations carriedOut = {};
 
 void RecordStatus(const char* text) {
     active->statuses.push_back(text);
@@ -25,29 +25,43 @@ void RecordEnd(int exitCode) {
 }
 
 int Record(const char* kind, const char* from, const char* to, int (*real)(const char*, const char*)) {
-    const int result = active->carryOutOperations ? real(from, to) : 0;
+    const int result = active->carryOutOperations && real ? real(from, to) : 0;
     active->operations.push_back({kind, from, to ? to : "", result});
     return result;
 }
 
 int RecordMove(const char* from, const char* to) {
-    return Record("move", from, to, PlatformFileOperations().move);
+    return Record("move", from, to, carriedOut.move);
 }
 
 int RecordCopy(const char* from, const char* to) {
-    return Record("copy", from, to, PlatformFileOperations().copy);
+    return Record("copy", from, to, carriedOut.copy);
 }
 
-int RealDelete(const char* path, const char*) {
-    return PlatformFileOperations().remove(path);
+int CarriedOutDelete(const char* path, const char*) {
+    return carriedOut.remove ? carriedOut.remove(path) : 0;
 }
 
 int RecordDelete(const char* path) {
-    return Record("delete", path, nullptr, RealDelete);
+    return Record("delete", path, nullptr, CarriedOutDelete);
 }
 
-const PatcherUi kRecordingUi = {RecordStatus, RecordBox, RecordEnd};
-const FileOperations kRecordingOperations = {RecordMove, RecordCopy, RecordDelete};
+// The request is taken, as a shell would take it.
+long RecordShellOpen(const char* verb, const char* file, const char* parameters, const char* directory,
+                     int showCommand) {
+    active->shellRequests.push_back({verb, file, parameters != nullptr, directory, showCommand});
+    return 42;
+}
+
+Platform Recording(Recorder* record) {
+    active = record;
+    Platform platform = CurrentPlatform();
+    carriedOut = platform.operations;
+    platform.operations = {RecordMove, RecordCopy, RecordDelete};
+    platform.ui = {RecordStatus, RecordBox, RecordEnd};
+    platform.shell = {RecordShellOpen};
+    return platform;
+}
 
 }  // namespace
 
@@ -60,15 +74,9 @@ int RunStep(void (*step)()) {
     return -1;
 }
 
-RecordingPlatform::RecordingPlatform() {
-    active = &record_;
-    UsePatcherUi(&kRecordingUi);
-    UseFileOperations(&kRecordingOperations);
-}
+RecordingPlatform::RecordingPlatform() : scope_(Recording(&record_)) {}
 
 RecordingPlatform::~RecordingPlatform() {
-    UseFileOperations(nullptr);
-    UsePatcherUi(nullptr);
     active = nullptr;
 }
 
