@@ -1,13 +1,10 @@
 #include "avi_patch.h"
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform.h"
-
-const char kAviPatchMagic[17] = "Q8R_AviPatchData";
 
 namespace {
 
@@ -57,7 +54,8 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, const std::string& 
     const AviPatchHeader header = DecodeAviPatchHeader(headerBytes);
     if (std::memcmp(header.magic, kAviPatchMagic, sizeof header.magic) != 0) return IncorrectDataFile;
     // Past kMaximumPatchWords the table's size would wrap on 32-bit builds.
-    if (header.bufferSize < 256 || header.wordCount < 2 || header.wordCount > kMaximumPatchWords) {
+    if (header.bufferSize < kSmallestStatedBuffer || header.wordCount < kMinimumPatchWords ||
+        header.wordCount > kMaximumPatchWords) {
         return CorruptDataFile;
     }
     run.bufferSize = EffectivePatchBuffer(header.bufferSize);
@@ -79,29 +77,27 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, const std::string& 
     if (!run.fresh) return CantCreateNewFile;
     run.freshCreated = true;
 
-    const uint8_t* table = run.table;
-    const auto word = [table](uint32_t index) { return LoadLittle32(table + size_t{index} * 4); };
     const uint32_t longest = run.bufferSize - 8;
-    for (uint32_t i = 0; i < wordCount; i += 2) {
-        const uint32_t first = word(i);
-        const bool literal = (first & kLiteralFlag) != 0;
-        const uint32_t length = literal ? first & ~kLiteralFlag : first;
+    SegmentCursor cursor = {run.table, wordCount};
+    PatchSegment segment;
+    for (;;) {
+        const SegmentStep step = NextSegment(cursor, &segment);
+        if (step == kTableEnd) break;
         // A file that says more than its table or buffer holds is refused
         // here, before anything is read on its word.
-        if (wordCount - i < (literal ? 2u : 3u) || length > longest) return CorruptDataFile;
-        const uint32_t expected = word(i + 1);
-        PatchResult mismatch = IncorrectDataFile;
+        if (step == kEntryPastTable || segment.length > longest) return CorruptDataFile;
         FileHandle* source = run.patch;
-        if (!literal) {
-            ++i;
-            mismatch = CorruptOriginal;
+        if (!segment.literal) {
             source = run.original;
-            if (!files.seek(run.original, word(i + 1))) return UnexpectedEnd;
+            if (!files.seek(run.original, segment.offset)) return UnexpectedEnd;
         }
-        if (files.read(source, run.buffer, length) != length) return UnexpectedEnd;
-        if (SegmentChecksum(run.buffer, length) != expected) return mismatch;
-        if (!files.write(run.fresh, run.buffer, length)) return CantCreateNewFile;
-        if (progress) progress(i, wordCount);
+        if (files.read(source, run.buffer, segment.length) != segment.length) return UnexpectedEnd;
+        if (SegmentChecksum(run.buffer, segment.length) != segment.checksum) {
+            return segment.literal ? IncorrectDataFile : CorruptOriginal;
+        }
+        if (!files.write(run.fresh, run.buffer, segment.length)) return CantCreateNewFile;
+        // The entry's first word for a literal, its second for a copy.
+        if (progress) progress(cursor.nextWord - 2, wordCount);
     }
 
     // The swap must never put a file in place that is not on the disk yet.
@@ -159,54 +155,6 @@ PatchResult SwapIn(const PatchRun& run, const char* aviPath, const std::string& 
 }
 
 }  // namespace
-
-uint32_t LoadLittle32(const uint8_t* bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        uint32_t value;
-        std::memcpy(&value, bytes, 4);
-        return value;
-    } else {
-        return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-    }
-}
-
-void StoreLittle32(uint8_t* bytes, uint32_t value) {
-    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(value >> (8 * k));
-}
-
-AviPatchHeader DecodeAviPatchHeader(const uint8_t* bytes) {
-    AviPatchHeader header;
-    std::memcpy(header.magic, bytes, sizeof header.magic);
-    header.bufferSize = LoadLittle32(bytes + 16);
-    header.originalSize = LoadLittle32(bytes + 20);
-    header.wordCount = LoadLittle32(bytes + 24);
-    header.tableSum = LoadLittle32(bytes + 28);
-    return header;
-}
-
-void EncodeAviPatchHeader(const AviPatchHeader& header, uint8_t* bytes) {
-    std::memcpy(bytes, header.magic, sizeof header.magic);
-    StoreLittle32(bytes + 16, header.bufferSize);
-    StoreLittle32(bytes + 20, header.originalSize);
-    StoreLittle32(bytes + 24, header.wordCount);
-    StoreLittle32(bytes + 28, header.tableSum);
-}
-
-uint32_t EffectivePatchBuffer(uint32_t bufferSize) {
-    return bufferSize < kMinimumPatchBuffer ? kMinimumPatchBuffer : bufferSize;
-}
-
-uint32_t SegmentChecksum(const uint8_t* bytes, size_t length) {
-    uint32_t sum = 0;
-    const size_t whole = length / 4;
-    for (size_t k = 0; k < whole; ++k) sum += LoadLittle32(bytes + 4 * k);
-    if (length % 4 != 0) {
-        uint8_t tail[4] = {};
-        std::memcpy(tail, bytes + 4 * whole, length % 4);
-        sum += LoadLittle32(tail);
-    }
-    return sum;
-}
 
 PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgress progress) {
     const FileAccess& files = Files();

@@ -14,24 +14,9 @@
 #include "support/faulty_file_access.h"
 #include "support/platform_scope.h"
 #include "support/scratch_folder.h"
+#include "support/worked_example.h"
 
 namespace {
-
-// The example patch from the format's documentation, written out by hand:
-// abcdefgh becomes abcdXYZefgh.
-const std::string kExamplePatch(
-    "Q8R_AviPatchData"
-    "\x00\x01\x00\x00"  // bufferSize 256
-    "\x08\x00\x00\x00"  // originalSize 8
-    "\x08\x00\x00\x00"  // wordCount 8
-    "\x2D\x22\x25\x4D"  // tableSum
-    "\x04\x00\x00\x00" "abcd" "\x00\x00\x00\x00"  // copy 4 from 0
-    "\x03\x00\x00\x80" "XYZ\x00"                  // literal 3
-    "\x04\x00\x00\x00" "efgh" "\x04\x00\x00\x00"  // copy 4 from 4
-    "XYZ",
-    67);
-const std::string kOriginal = "abcdefgh";
-const std::string kCorrected = "abcdXYZefgh";
 
 std::string Word(uint32_t value) {
     std::string bytes(4, '\0');
@@ -363,22 +348,6 @@ TEST_F(AviPatchTest, SegmentsUpToTheBufferSizeLessEightFit) {
         EXPECT_EQ(Apply(), PatchSuccessful) << c.bufferSize;
         EXPECT_EQ(folder.Read("CS18.avi"), bytes);
         ClearSideFiles();
-    }
-}
-
-int allocationsLeft = 0;
-void* FailingAllocator(size_t size) {
-    return allocationsLeft-- > 0 ? std::malloc(size) : nullptr;
-}
-
-TEST_F(AviPatchTest, FailedAllocationIsInsufficientMemory) {
-    for (int succeeding : {0, 1}) {
-        Lay(kExamplePatch);
-        allocationsLeft = succeeding;
-        PlatformScope failing(WithAllocator(FailingAllocator));
-        const PatchResult code = Apply();
-        EXPECT_EQ(code, InsufficientMemory) << succeeding;
-        EXPECT_EQ(Tree(), kUntouched);
     }
 }
 

@@ -10,27 +10,17 @@
 #include "patcher_ui.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
+#include "support/worked_example.h"
 
 namespace {
 
 const char* const kVideos[] = {"CS18.avi", "CS27.avi", "CS29.avi", "CS30.avi"};
 
-std::string Word(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-// Original "abcdefgh" to corrected "abcdXYZefgh": copy 4 from 0, literal
-// "XYZ", copy 4 from 4.
-const char kOriginal[] = "abcdefgh";
-const char kCorrected[] = "abcdXYZefgh";
-
-std::string WorkedExamplePatch(uint32_t tableSum = 0x4D25222D) {
-    const uint32_t table[] = {4, 0x64636261, 0, 0x80000003, 0x005A5958, 4, 0x68676665, 4};
-    std::string bytes = "Q8R_AviPatchData" + Word(256) + Word(8) + Word(8) + Word(tableSum);
-    for (uint32_t word : table) bytes += Word(word);
-    return bytes + "XYZ";
+// The worked example with another tableSum, which the engine refuses.
+std::string WorkedExamplePatch(char tableSumLowByte = '\x2D') {
+    std::string patch = kExamplePatch;
+    patch[kExampleTableSumAt] = tableSumLowByte;
+    return patch;
 }
 
 std::string Movie(const std::string& name) {
@@ -270,7 +260,7 @@ TEST_F(CutsceneStep, AFailingVideoDoesNotKeepTheLaterOnesFromBeingPatched) {
         game.Write(Movie(video), kOriginal);
         game.Write(Movie(video) + ".upd", WorkedExamplePatch());
     }
-    game.Write(Movie("CS27.avi.upd"), WorkedExamplePatch(0x4D25222E));
+    game.Write(Movie("CS27.avi.upd"), WorkedExamplePatch('\x2E'));
 
     PatchCutscenes();
 

@@ -60,7 +60,7 @@ TEST_F(MigrationSteps, IssueTheirRequestsInTheFixedOrder) {
     EXPECT_EQ(ops[0].from, r + "\\q8r.exe");
     for (size_t i = 0; i < 9; ++i) {
         EXPECT_EQ(ops[1 + i].kind, "copy");
-        EXPECT_EQ(ops[1 + i].from, r + "\\" + kConfigItems[i]);
+        EXPECT_EQ(ops[1 + i].from, r + "\\" + kGameConfigItems[i]);
         EXPECT_EQ(ops[1 + i].to, r + "\\q8r");
     }
     EXPECT_EQ(ops[10].from, r + "\\q8r\\books\\english\\*");
@@ -69,8 +69,8 @@ TEST_F(MigrationSteps, IssueTheirRequestsInTheFixedOrder) {
     EXPECT_EQ(ops[11].to, r + "\\q8r\\strings\\");
     for (size_t i = 0; i < 23; ++i) {
         EXPECT_EQ(ops[12 + i].kind, "move");
-        EXPECT_EQ(ops[12 + i].from, r + "\\q8r\\snd\\" + kVoiceFolders[i] + "\\english\\*");
-        EXPECT_EQ(ops[12 + i].to, r + "\\q8r\\snd\\" + kVoiceFolders[i] + "\\");
+        EXPECT_EQ(ops[12 + i].from, r + "\\q8r\\snd\\" + kGameVoiceFolders[i] + "\\english\\*");
+        EXPECT_EQ(ops[12 + i].to, r + "\\q8r\\snd\\" + kGameVoiceFolders[i] + "\\");
     }
 }
 

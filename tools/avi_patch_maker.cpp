@@ -6,8 +6,6 @@
 
 namespace {
 
-// The format keeps offsets and the original's size below 2^31.
-constexpr uint64_t kLargestOriginal = 0x7FFFFFFF;
 constexpr uint64_t kHashMultiplier = 0x100000001B3ull;
 // How far behind the end of a copy an in-place overwrite may reach, and how
 // many equal bytes after it count as the original going on.
@@ -92,7 +90,7 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
         *error = "the original is larger than 2147483647 bytes, which the format cannot address";
         return false;
     }
-    if (options.bufferSize < 256) {
+    if (options.bufferSize < kSmallestStatedBuffer) {
         *error = "the buffer size must be at least 256";
         return false;
     }
@@ -205,9 +203,9 @@ PatchDescription DescribeAviPatch(const uint8_t* patch, size_t patchSize, const 
     d.header = DecodeAviPatchHeader(patch);
     const AviPatchHeader& h = d.header;
     if (std::memcmp(h.magic, kAviPatchMagic, sizeof h.magic) != 0) problem("the magic is not Q8R_AviPatchData");
-    if (h.bufferSize < 256) problem("bufferSize is below 256");
-    if (h.wordCount < 2) problem("wordCount is below 2");
-    if (h.wordCount > kMaximumPatchWords) problem("wordCount is above 1073741823");
+    if (h.bufferSize < kSmallestStatedBuffer) problem("bufferSize is below " + std::to_string(kSmallestStatedBuffer));
+    if (h.wordCount < kMinimumPatchWords) problem("wordCount is below " + std::to_string(kMinimumPatchWords));
+    if (h.wordCount > kMaximumPatchWords) problem("wordCount is above " + std::to_string(kMaximumPatchWords));
     if (!d.problems.empty()) return d;
 
     const uint64_t tableEnd = kAviPatchHeaderSize + uint64_t{h.wordCount} * 4;
@@ -226,40 +224,38 @@ PatchDescription DescribeAviPatch(const uint8_t* patch, size_t patchSize, const 
 
     const uint32_t longest = EffectivePatchBuffer(h.bufferSize) - 8;
     uint64_t literalAt = tableEnd;
-    uint32_t i = 0;
-    while (i < h.wordCount) {
-        const uint32_t first = LoadLittle32(table + size_t{i} * 4);
-        const bool literal = (first & kLiteralFlag) != 0;
-        const uint32_t words = literal ? 2 : 3;
-        const std::string where = "entry at word " + std::to_string(i);
-        if (h.wordCount - i < words) {
+    SegmentCursor cursor = {table, h.wordCount};
+    PatchSegment segment;
+    for (;;) {
+        const uint32_t at = cursor.nextWord;
+        const SegmentStep step = NextSegment(cursor, &segment);
+        if (step == kTableEnd) break;
+        const std::string where = "entry at word " + std::to_string(at);
+        if (step == kEntryPastTable) {
             problem(where + " runs past the end of the table");
             break;
         }
-        const uint32_t length = literal ? first & ~kLiteralFlag : first;
-        const uint32_t checksum = LoadLittle32(table + size_t{i} * 4 + 4);
+        const uint32_t length = segment.length;
         d.longestSegment = std::max(d.longestSegment, length);
         if (length > longest) problem(where + " is longer than the buffer size less 8");
-        if (literal) {
+        if (segment.literal) {
             ++d.literalSegments;
             d.literalBytes += length;
             if (literalAt + length > patchSize) {
                 problem(where + " needs literal bytes past the end of the file");
-            } else if (SegmentChecksum(patch + literalAt, length) != checksum) {
+            } else if (SegmentChecksum(patch + literalAt, length) != segment.checksum) {
                 problem(where + " has a wrong checksum");
             }
             literalAt += length;
         } else {
             ++d.copySegments;
             d.copyBytes += length;
-            const uint32_t offset = LoadLittle32(table + size_t{i} * 4 + 8);
-            if (uint64_t{offset} + length > h.originalSize) {
+            if (uint64_t{segment.offset} + length > h.originalSize) {
                 problem(where + " copies past the end of the original");
-            } else if (originalFits && SegmentChecksum(original + offset, length) != checksum) {
+            } else if (originalFits && SegmentChecksum(original + segment.offset, length) != segment.checksum) {
                 problem(where + " does not match the original");
             }
         }
-        i += words;
     }
     return d;
 }

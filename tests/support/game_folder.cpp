@@ -2,27 +2,35 @@
 
 #include <algorithm>
 
-#include "migration_steps.h"
+
+const std::vector<std::string> kGameConfigItems = {
+    "cam.cfg", "dark.cfg", "install.cfg", "user.cfg", "motiondb.bin", "lgvid.ax", "user.bnd", "dark.bnd", "saves",
+};
+
+const std::vector<std::string> kGameVoiceFolders = {
+    "cop1", "cop2", "cop3", "femalemech", "femalenoble", "femalenoble2", "femaleservant", "guard1",
+    "guard2", "guard3", "hammer1", "hammer2", "hammer3", "kedar", "malak", "malemech",
+    "malenoble", "maleservant", "smug1", "smug2", "smug3", "truart", "zaya",
+};
 
 namespace {
 
-const char* const kRootFiles[] = {
-    "cam.cfg", "dark.cfg", "install.cfg", "user.cfg", "motiondb.bin", "lgvid.ax", "user.bnd", "dark.bnd",
-};
+// The configuration items that are files.
+const std::vector<std::string> kRootFiles(kGameConfigItems.begin(), kGameConfigItems.end() - 1);
 
 }  // namespace
 
 void LayOutV10Game(const ScratchFolder& game) {
     game.Write("thief2.exe", "game");
     game.Write("q8r.exe", "v1.0 launcher");
-    for (const char* item : kRootFiles) game.Write(item, std::string("root ") + item);
+    for (const std::string& item : kRootFiles) game.Write(item, "root " + item);
     game.Write("saves/save_0/game.sav", "save 0");
     game.Write("saves/save_1/game.sav", "save 1");
     game.Write("q8r/books/english/book1.str", "book 1");
     game.Write("q8r/books/english/letters/note.str", "note");
     game.Write("q8r/strings/english/objectives.str", "goals");
-    for (const char* voice : kVoiceFolders) {
-        game.Write(std::string("q8r/snd/") + voice + "/english/line.wav", std::string("voice ") + voice);
+    for (const std::string& voice : kGameVoiceFolders) {
+        game.Write("q8r/snd/" + voice + "/english/line.wav", "voice " + voice);
     }
     game.MakeFolder("q8r/movies");
 }
@@ -35,12 +43,12 @@ std::vector<std::string> V11TreeOfLaidOutGame() {
         "q8r/books/", "q8r/books/english/", "q8r/books/book1.str", "q8r/books/letters/", "q8r/books/letters/note.str",
         "q8r/strings/", "q8r/strings/english/", "q8r/strings/objectives.str", "q8r/snd/", "q8r/movies/",
     };
-    for (const char* item : kRootFiles) {
+    for (const std::string& item : kRootFiles) {
         tree.push_back(item);
-        tree.push_back(std::string("q8r/") + item);
+        tree.push_back("q8r/" + item);
     }
-    for (const char* voice : kVoiceFolders) {
-        const std::string folder = std::string("q8r/snd/") + voice + "/";
+    for (const std::string& voice : kGameVoiceFolders) {
+        const std::string folder = "q8r/snd/" + voice + "/";
         tree.push_back(folder);
         tree.push_back(folder + "english/");
         tree.push_back(folder + "line.wav");

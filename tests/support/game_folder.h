@@ -6,6 +6,11 @@
 
 #include "support/scratch_folder.h"
 
+// The game root's nine configuration items and the 23 voice folders, written
+// out here rather than taken from the patcher, so a slip in its tables shows.
+extern const std::vector<std::string> kGameConfigItems;
+extern const std::vector<std::string> kGameVoiceFolders;
+
 // The game root's nine configuration items (saves/ with two saved games),
 // q8r.exe, and the mod folder with English books, strings and all 23 voice
 // folders, each voice holding one sound in its english folder.
