@@ -25,7 +25,6 @@ const ButtonLayout kButtons[] = {
 
 HINSTANCE windowInstance = nullptr;
 HWND launcherWindow = nullptr;
-HWND buttons[2] = {};
 HBITMAP background = nullptr;
 
 // Both roads out (a launch, or the window closing) come through here, and
@@ -75,11 +74,9 @@ HWND CreateLauncherWindow(HINSTANCE instance, int screenWidth, int screenHeight)
                                      kLauncherWindowWidth, kLauncherWindowHeight, nullptr, nullptr, instance,
                                      nullptr);
     if (!launcherWindow) return nullptr;
-    for (int i = 0; i < 2; ++i) {
-        const ButtonLayout& b = kButtons[i];
-        buttons[i] = CreateWindowExA(0, "BUTTON", b.caption, kButtonStyle, b.left, b.top, b.width, b.height,
-                                     launcherWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.controlId)),
-                                     instance, nullptr);
+    for (const ButtonLayout& b : kButtons) {
+        CreateWindowExA(0, "BUTTON", b.caption, kButtonStyle, b.left, b.top, b.width, b.height, launcherWindow,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.controlId)), instance, nullptr);
     }
     return launcherWindow;
 }

@@ -14,5 +14,5 @@ void ShowMessageBox(const char* text, const char* caption, unsigned style) {
 
 void EndProgram(int exitCode) {
     CurrentPlatform().ui.endProgram(exitCode);
-    std::exit(exitCode);  // for the compiler: endProgram does not return
+    std::abort();  // endProgram never returns
 }

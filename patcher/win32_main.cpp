@@ -19,9 +19,7 @@ const char kIntroText[] =
     "This is a one time operation and will take a few minutes.";
 const char kStatusText[] = "Current Operation:";
 
-HINSTANCE instance = nullptr;
 HWND patcherWindow = nullptr;
-HWND introLabel = nullptr;
 HWND statusLine = nullptr;
 
 LRESULT CALLBACK PatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -58,7 +56,6 @@ const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndPr
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
     if (AnotherInstanceHolds(kClassName)) return -1;
 
-    instance = hInstance;
     // Without its folder the patcher could only build wrong paths.
     if (!TakeGameRoot()) return 1;
 
@@ -66,7 +63,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = 0;
     windowClass.lpfnWndProc = PatcherWindowProc;
-    windowClass.hInstance = instance;
+    windowClass.hInstance = hInstance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
     windowClass.lpszClassName = kClassName;
@@ -78,11 +75,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
     const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - 200;
     const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 60;
     patcherWindow = CreateWindowExA(0, kClassName, kWindowTitle, WS_CAPTION, left, top, 400, 120,
-                                    nullptr, nullptr, instance, nullptr);
-    introLabel = CreateWindowExA(0, "STATIC", kIntroText, WS_CHILD | WS_VISIBLE, 5, 5, 385, 40,
-                                 patcherWindow, nullptr, instance, nullptr);
+                                    nullptr, nullptr, hInstance, nullptr);
+    CreateWindowExA(0, "STATIC", kIntroText, WS_CHILD | WS_VISIBLE, 5, 5, 385, 40,
+                                 patcherWindow, nullptr, hInstance, nullptr);
     statusLine = CreateWindowExA(0, "STATIC", kStatusText, WS_CHILD | WS_VISIBLE, 10, 60, 360, 20,
-                                 patcherWindow, nullptr, instance, nullptr);
+                                 patcherWindow, nullptr, hInstance, nullptr);
     ShowWindow(patcherWindow, showCommand);
     UpdateWindow(patcherWindow);
     SetPlatform({kNativeFileAccess, kNativeFileOperations, kWindowUi, {}, std::malloc});
@@ -98,6 +95,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
     }
 
     ReleaseGameRoot();
-    UnregisterClassA(kClassName, instance);
+    UnregisterClassA(kClassName, hInstance);
     return static_cast<int>(message.wParam);
 }

@@ -18,8 +18,9 @@ for target in config_rules avi_patch; do
       -artifact_prefix="build/fuzz/fuzz/$target-" "$found" "fuzz/corpus/$target" >"$log" 2>&1
   status=$?
   set -e
-  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$')
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
+  # A run that crashed before its statistics has no such lines.
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo "?")
   echo "$target: $runs executions, $cov coverage points, exit $status ($log)"
   [ $status -eq 0 ] || exit $status
 done

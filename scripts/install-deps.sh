@@ -4,19 +4,29 @@
 # Usage: scripts/install-deps.sh [--windows]
 set -eu
 
-packages=(cmake ninja-build g++ googletest libbenchmark-dev clang libclang-rt-14-dev)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+updated=no
+
+install_missing() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  if [ $updated = no ]; then
+    $sudo apt-get update -qq
+    updated=yes
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang)
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb imagemagick xdotool)
 fi
+install_missing "${packages[@]}"
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# The fuzzers' runtime is packaged per clang version.
+install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"

@@ -32,7 +32,6 @@ tree_of() {
 }
 
 # Hex of a file, for byte comparisons.
-hex_of() { od -An -tx1 -v "$1" | tr -s ' \n' ' '; }
 
 # Prints the CR LF lines given as arguments, then the end marker.
 config_text() {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-int main(int argc, char** argv) {
+int main(int argc, char**) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     char* slash = std::strrchr(self, '\\');
