@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform.h"
-#include "posix_file_access.h"
 #include "posix_file_io.h"
 #include "posix_path.h"
 
@@ -19,30 +18,20 @@ struct FileHandle {
 
 namespace {
 
-// A name whose folder lies outside the working directory through a link,
-// when writes are confined to it.
-template <bool confined>
-bool Outside(const std::string& resolved) {
-    return confined && LeavesWorkingDirectoryThroughLink(resolved, false);
-}
-
-template <bool confined>
+// Links in the path are followed, as on Windows; only a file about to be
+// made or emptied is never reached through a link at its own name, and it is
+// emptied only once it is known to be a regular file.
 FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
-    const std::string resolved = ResolvePath(path);
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (mode) {
-        case kOpenForReading: flags |= O_RDONLY; break;
-        case kCreateForWriting: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-        case kCreateNewForWriting: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-        case kOpenExistingForWriting: flags |= O_RDWR; break;
+        case kOpenForReading: flags = O_RDONLY; break;
+        case kCreateForWriting: flags = O_RDWR | O_CREAT | O_NOFOLLOW; break;
+        case kCreateNewForWriting: flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+        case kOpenExistingForWriting: flags = O_RDWR; break;
     }
-    if (mode != kOpenForReading && Outside<confined>(resolved)) return nullptr;
-    // A file about to be emptied or made must not be another file's link.
-    if (confined && (mode == kCreateForWriting || mode == kCreateNewForWriting)) flags |= O_NOFOLLOW;
-    const int fd = open(resolved.c_str(), flags, 0666);
+    const int fd = OpenRegularFile(ResolvePath(path).c_str(), flags);
     if (fd < 0) return nullptr;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (mode == kCreateForWriting && ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
     }
@@ -78,11 +67,9 @@ bool PosixClose(FileHandle* file) {
     return closed;
 }
 
-template <bool confined>
 bool PosixRename(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
-    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -90,19 +77,15 @@ bool PosixRename(const char* from, const char* to) {
     return unlink(source.c_str()) == 0;
 }
 
-template <bool confined>
 bool PosixReplace(const char* from, const char* to) {
     const std::string source = ResolvePath(from);
     const std::string target = ResolvePath(to);
-    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     if (rename(source.c_str(), target.c_str()) != 0) return false;
     return SyncFolder(ParentFolder(target));
 }
 
-template <bool confined>
 bool PosixRemove(const char* path) {
     const std::string resolved = ResolvePath(path);
-    if (Outside<confined>(resolved)) return false;
     return unlink(resolved.c_str()) == 0;
 }
 
@@ -111,24 +94,15 @@ bool PosixExists(const char* path) {
     return lstat(ResolvePath(path).c_str(), &info) == 0;
 }
 
-template <bool confined>
 bool PosixLink(const char* existing, const char* to) {
     const std::string source = ResolvePath(existing);
     const std::string target = ResolvePath(to);
-    if (Outside<confined>(source) || Outside<confined>(target)) return false;
     return link(source.c_str(), target.c_str()) == 0;
 }
 
 }  // namespace
 
 const FileAccess kNativeFileAccess = {
-    PosixOpen<false>, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
-    PosixClose, PosixRename<false>, PosixReplace<false>, PosixRemove<false>, PosixExists,
-    PosixLink<false>,
-};
-
-const FileAccess kConfinedFileAccess = {
-    PosixOpen<true>, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
-    PosixClose, PosixRename<true>, PosixReplace<true>, PosixRemove<true>, PosixExists,
-    PosixLink<true>,
+    PosixOpen, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
+    PosixClose, PosixRename, PosixReplace, PosixRemove, PosixExists, PosixLink,
 };

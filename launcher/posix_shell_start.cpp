@@ -1,6 +1,7 @@
 #include "posix_shell_start.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -168,6 +169,8 @@ long StartDetached(const LaunchPlan& plan) {
         setsid();
         const pid_t program = fork();
         if (program != 0) _exit(program < 0 ? 1 : 0);
+        // The launcher ignores broken pipes; the game gets the usual handling.
+        signal(SIGPIPE, SIG_DFL);
         // What failed, and why: the folder (0) or the program (1).
         int failure[2] = {0, 0};
         if (chdir(plan.directory.c_str()) != 0) {
