@@ -5,11 +5,14 @@
 
 #include "launch_game.h"
 #include "shell_start.h"
+#include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 #include "window_layout.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // Puts the recording fake under the shell for one test and runs it in a
 // folder of its own, as the launcher runs in the game root.
@@ -55,6 +58,8 @@ TEST_F(LaunchGameTest, GameExecutablePathFollowsTheReadingRules) {
         {"key alone replaces an earlier path", "install_path C:\\T2\r\ninstall_path", "\\thief2.exe"},
         {"CR inside a line stays", "install_path C:\\T\r2\r\n", "C:\\T\r2\\thief2.exe"},
         {"key inside a longer word", "xinstall_path C:\\T2\r\n", " C:\\T2\\thief2.exe"},
+        {"a zero byte ends the value", "install_path /x/evil.sh\0 more\r\n"s,
+         "/x/evil.sh\\thief2.exe"},
     };
     for (const PathCase& c : cases) {
         game_.Write("Darkinst.cfg", c.config);
@@ -97,6 +102,13 @@ TEST(LaunchBindings, OnlyTheTwoButtonsLaunch) {
     }
     EXPECT_STREQ(LaunchDirectoryFor(301), ".//q8r");
     EXPECT_STREQ(LaunchDirectoryFor(302), "..");
+}
+
+TEST_F(LaunchGameTest, AReadErrorKeepsThePathFoundSoFar) {
+    game_.Write("Darkinst.cfg", "install_path C:\\T2\r\n" + std::string(9000, ';'));
+    FaultyFileAccess faults(kCallRead, 2);
+    EXPECT_EQ(GameExecutablePath(), "C:\\T2\\thief2.exe");
+    EXPECT_TRUE(faults.Failed());
 }
 
 TEST_F(LaunchGameTest, ReadsTheConfigOfTheCurrentFolderOnly) {
