@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "launch_game.h"
+#include "printable_text.h"
 #include "shell_start.h"
 #include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
@@ -94,6 +95,21 @@ TEST_F(LaunchGameTest, EachButtonMakesOneOpenRequestInItsWorkingDirectory) {
         EXPECT_EQ(request.directory, button.directory);
         EXPECT_EQ(request.showCommand, 1);
     }
+}
+
+TEST(PrintableText, EscapesWhatCouldSteerATerminal) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"C:\\Spiel f\xc3\xbcr Diebe \xe2\x98\x83", "C:\\Spiel f\xc3\xbcr Diebe \xe2\x98\x83"},
+        {"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"a\x7f\r\nb", "a\\x7f\\x0d\\x0ab"},
+        {"\x9b" "31m \xc2\x9b" "31m", "\\x9b31m \\xc2\\x9b31m"},
+        {"Latin-1 \xfc, cut \xe2\x98", "Latin-1 \\xfc, cut \\xe2\\x98"},
+        {"zero\0byte"s, "zero\\x00byte"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PrintableText(c.bytes), c.shown) << c.shown;
 }
 
 TEST(LaunchBindings, OnlyTheTwoButtonsLaunch) {

@@ -5,6 +5,7 @@
 
 #include "avi_patch_maker.h"
 #include "platform.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     out << "file:             " << args[1] << ", " << d.fileSize << " bytes\n";
     if (d.headerComplete) {
         const AviPatchHeader& h = d.header;
-        out << "magic:            " << std::string(h.magic, sizeof h.magic) << '\n'
+        out << "magic:            " << PrintableText(std::string(h.magic, sizeof h.magic)) << '\n'
             << "buffer size:      " << h.bufferSize << " (effective " << EffectivePatchBuffer(h.bufferSize) << ")\n"
             << "original size:    " << h.originalSize << '\n'
             << "table words:      " << h.wordCount << '\n'
