@@ -1,6 +1,7 @@
 // q8r-avipatch: make, apply and inspect patch data files.
 #include <cstdlib>
 #include <ios>
+#include <new>
 #include <ostream>
 
 #include "avi_patch_maker.h"
@@ -34,12 +35,17 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     uint64_t size = 0;
     bool read = files.size(file, &size);
     if (read && size > SIZE_MAX) read = false;
+    bool fits = true;
     if (read) {
-        bytes->resize(static_cast<size_t>(size));
-        read = files.read(file, bytes->data(), bytes->size()) == bytes->size();
+        try {
+            bytes->resize(static_cast<size_t>(size));
+        } catch (const std::bad_alloc&) {
+            fits = read = false;
+        }
     }
+    if (read) read = files.read(file, bytes->data(), bytes->size()) == bytes->size();
     files.close(file);
-    if (!read) *error = "cannot read " + path;
+    if (!read) *error = (fits ? "cannot read " : "not enough memory to hold ") + path;
     return read;
 }
 

@@ -461,6 +461,20 @@ scenario_backslash_root() {
     check "backslash: nothing changed in either folder" "$before" "$(tree_of "$scratch/bs")"
 }
 
+# --- status output nobody reads --------------------------------------------------
+
+scenario_broken_pipe() {
+    echo "== status output into a pipe whose reader has gone"
+    local game=$scratch/pipe-gone/game
+    make_game "$game"
+    cp -a "$game" "$scratch/pipe-gone/before"
+    expected_after_run "$scratch/pipe-gone/before" "$game.corrected" "$scratch/pipe-gone/expected"
+    # head has ended before the patcher writes its first status line.
+    { sleep 0.5; (cd "$game" && exec "$patcher" </dev/null 2>"$scratch/err"); echo $? >"$scratch/code"; } | head -c 0
+    check "broken pipe: the run goes on to its end, exit code and no box" "0 " "$(cat "$scratch/code") $(cat "$scratch/err")"
+    check "broken pipe: tree and bytes" "$(tree_of "$scratch/pipe-gone/expected")" "$(tree_of "$game")"
+}
+
 # --- the single-instance guard -------------------------------------------------
 
 scenario_guard() {
@@ -538,6 +552,7 @@ scenario_immutable
 scenario_full_disk
 scenario_mod_folder_is_a_file
 scenario_backslash_root
+scenario_broken_pipe
 scenario_guard
 scenario_two_at_once
 e2e_summary
