@@ -10,3 +10,8 @@
 // in the game folder cannot carry a change outside it. Reading is not
 // affected. The maintainers' tools work on any path with kNativeFileAccess.
 extern const FileAccess kConfinedFileAccess;
+
+// For the POSIX layers that already hold resolved names, read from folders
+// (where a backslash is part of a name, not a separator): names are taken
+// byte for byte.
+extern const FileAccess kExactFileAccess;

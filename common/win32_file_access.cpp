@@ -84,7 +84,12 @@ bool Win32Rename(const char* from, const char* to) {
     return MoveFileA(from, to) != 0;
 }
 
+// ReplaceFileA keeps the replaced file's attributes, access rules and
+// creation time; a new name needs a plain move, written through.
 bool Win32Replace(const char* from, const char* to) {
+    if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
+        return ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+    }
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -100,10 +105,42 @@ bool Win32Link(const char* existing, const char* to) {
     return CreateHardLinkA(to, existing, nullptr) != 0;
 }
 
+// NTFS journals its names, and the renames above are written through.
+bool Win32SyncFolderOf(const char*) {
+    return true;
+}
+
+// Flushing a whole volume needs administrator rights; every file and name
+// this program changes is flushed or written through on its own.
+bool Win32SyncFileSystem(const char*) {
+    return true;
+}
+
+void Win32StartWriteBack(FileHandle*, uint64_t, uint64_t) {}
+
+std::string Win32FollowLinks(const char* path) {
+    return path;
+}
+
+bool Win32SameFile(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char* paths[2] = {a, b};
+    for (int k = 0; k < 2; ++k) {
+        HANDLE handle = CreateFileA(paths[k], 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        const BOOL got = GetFileInformationByHandle(handle, &info[k]);
+        CloseHandle(handle);
+        if (!got) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 }  // namespace
 
 const FileAccess kNativeFileAccess = {
     Win32Open, Win32Read, Win32Write, Win32Seek, Win32Size, Win32Flush,
     Win32Close, Win32Rename, Win32Replace, Win32Remove, Win32Exists,
-    Win32Link,
+    Win32Link, Win32SyncFolderOf, Win32SyncFileSystem, Win32StartWriteBack, Win32FollowLinks,
+    Win32SameFile,
 };
