@@ -385,17 +385,34 @@ TEST_F(AviPatchTest, NewFileIsOnTheDiskBeforeItTakesTheVideosPlace) {
 }
 
 TEST_F(AviPatchTest, BackupLeftFromAnEarlierRunDoesNotStopThePatch) {
-    for (int failRemove : {0, 1}) {
+    for (int failRemove : {0, 2}) {
         Lay(kExamplePatch);
         folder.Write("CS18.avi.old", "an older backup");
         {
-            // Even when the old backup cannot be removed it is overwritten.
+            // Even when the old backup cannot be removed (the second remove;
+            // the first clears the way for the new file) it is overwritten.
             FaultyFileAccess faults(kCallRemove, failRemove);
             EXPECT_EQ(Apply(), PatchSuccessful) << failRemove;
         }
         EXPECT_EQ(folder.Read("CS18.avi"), kCorrected);
         EXPECT_EQ(folder.Read("CS18.avi.old"), kOriginal);
         EXPECT_EQ(Tree(), kPatched);
+    }
+}
+
+// A name the new file is to take that is already a second name of the video,
+// or of a saved game, is made afresh, never written through.
+TEST_F(AviPatchTest, ANewFileNameThatIsAHardLinkIsNeverWrittenThrough) {
+    for (const char* linked : {"CS18.avi", "game.sav"}) {
+        Lay(kExamplePatch);
+        folder.Write("game.sav", "a saved game");
+        ASSERT_TRUE(Files().link(folder.PathText(linked).c_str(), folder.PathText("CS18.avi.new").c_str()));
+
+        EXPECT_EQ(Apply(), PatchSuccessful) << linked;
+        EXPECT_EQ(folder.Read("CS18.avi"), kCorrected) << linked;
+        EXPECT_EQ(folder.Read("CS18.avi.old"), kOriginal) << linked;
+        EXPECT_EQ(folder.Read("game.sav"), "a saved game") << linked;
+        EXPECT_FALSE(folder.Exists("CS18.avi.new")) << linked;
     }
 }
 
