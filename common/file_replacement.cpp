@@ -11,6 +11,25 @@ const uint64_t kWriteBackStretch = 8u << 20;
 // made either way.
 const int kFolderSyncTries = 3;
 
+// A side file left by a run that was cut off is no one's, but its name may
+// be a second name of a file this run holds open (the video itself): on
+// Windows such a name stays taken until every handle is closed. Renamed
+// aside first, it frees the name at once, and is removed under the other.
+void ClearStaleSideFile(const FileAccess& files, const std::string& side) {
+    // Only a file: a folder of that name is the player's, and the side file
+    // then cannot be made.
+    FileHandle* stale = files.open(side.c_str(), kOpenForReading);
+    if (!stale) return;
+    files.close(stale);
+    const std::string aside = side + ".stale";
+    files.remove(aside.c_str());
+    if (files.rename(side.c_str(), aside.c_str())) {
+        files.remove(aside.c_str());
+    } else {
+        files.remove(side.c_str());
+    }
+}
+
 }  // namespace
 
 bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix) {
@@ -22,7 +41,7 @@ bool BeginReplacement(Replacement& replacement, const char* target, const char* 
     replacement.files = &files;
     replacement.target = files.followLinks(target);
     replacement.side = replacement.target + suffix;
-    files.remove(replacement.side.c_str());
+    ClearStaleSideFile(files, replacement.side);
     replacement.file = files.open(replacement.side.c_str(), kCreateNewForWriting);
     return replacement.file != nullptr;
 }

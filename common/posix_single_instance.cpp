@@ -23,7 +23,7 @@ std::string GuardFolder() {
 bool AnotherInstanceHolds(const char* name) {
     const std::string path = GuardFolder() + "/" + name + "-" + std::to_string(getuid()) + ".lock";
     // Never closed: the lock must last as long as the process.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return false;
     const bool taken = errno == EWOULDBLOCK;

@@ -86,9 +86,19 @@ bool Win32Rename(const char* from, const char* to) {
 
 // ReplaceFileA keeps the replaced file's attributes, access rules and
 // creation time; a new name needs a plain move, written through.
+// Wine's ReplaceFileA refuses a bare file name (it finds no folder in it),
+// so both names go in whole.
 bool Win32Replace(const char* from, const char* to) {
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
-        return ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+        char replaced[MAX_PATH];
+        char replacement[MAX_PATH];
+        const DWORD replacedLength = GetFullPathNameA(to, MAX_PATH, replaced, nullptr);
+        const DWORD replacementLength = GetFullPathNameA(from, MAX_PATH, replacement, nullptr);
+        if (replacedLength == 0 || replacedLength >= MAX_PATH || replacementLength == 0 ||
+            replacementLength >= MAX_PATH) {
+            return false;
+        }
+        return ReplaceFileA(replaced, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
     }
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
