@@ -5,8 +5,12 @@
 set -eu
 
 packages=(cmake ninja-build g++ googletest libbenchmark-dev clang libclang-rt-14-dev)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb imagemagick xdotool)
+  # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
+  packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 fi
 
 missing=()
@@ -16,7 +20,5 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
