@@ -12,7 +12,7 @@ if(Q8R_OBJDUMP)
             $<TARGET_FILE:Q8RLauncher> $<TARGET_FILE:Q8RPatcher>)
 endif()
 
-# 32-bit programs cannot run here: the rest needs the 64-bit build's Wine.
+# The rest runs the programs under Wine.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   return()
 endif()
