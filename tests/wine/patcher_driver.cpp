@@ -11,6 +11,7 @@
 //                    DIR\box.go (so a screenshot can be taken)
 //   --read-only      give GAME_DIR\RELATIVE the read-only attribute first
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -84,12 +85,14 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
-PROCESS_INFORMATION Start(const std::string& patcher, const std::string& folder) {
-    STARTUPINFOA startup = {};
+// Wide, so that a game folder named in letters the code page lacks is
+// reached as it is.
+PROCESS_INFORMATION Start(const std::wstring& patcher, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + patcher + "\"";
-    if (!CreateProcessA(patcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+    std::wstring commandLine = L"\"" + patcher + L"\"";
+    if (!CreateProcessW(patcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                         &startup, &process)) {
         Log("start-failed=" + std::to_string(GetLastError()));
     }
@@ -185,8 +188,12 @@ int main(int argc, char** argv) {
     }
     logFile = std::fopen(argv[1], "wb");
     if (!logFile) return 2;
-    const std::string patcher = argv[2];
     const std::string folder = argv[3];
+    int wideCount = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (!wide || wideCount < 4) return 2;
+    const std::wstring patcher = wide[2];
+    const std::wstring wideFolder = wide[3];
     bool secondStart = false;
     std::string pauseFolder;
     DWORD timeoutMs = 60000;
@@ -211,7 +218,7 @@ int main(int argc, char** argv) {
     const COLORREF testScrollBar = RGB(0x12, 0x9A, 0x56);
     SetSysColors(1, &scrollBar, &testScrollBar);
 
-    PROCESS_INFORMATION process = Start(patcher, folder);
+    PROCESS_INFORMATION process = Start(patcher, wideFolder);
     if (!process.hProcess) {
         SetSysColors(1, &scrollBar, &usualScrollBar);
         return 1;
@@ -243,7 +250,7 @@ int main(int argc, char** argv) {
             Log(prefix + ".status=" + Escaped(TextOf(StatusLine(window))));
             if (boxes == 1 && window) LogBackground(window);
             if (boxes == 1 && secondStart) {
-                PROCESS_INFORMATION second = Start(patcher, folder);
+                PROCESS_INFORMATION second = Start(patcher, wideFolder);
                 bool showedWindow = false;
                 DWORD result = WAIT_TIMEOUT;
                 for (int i = 0; i < 500 && result == WAIT_TIMEOUT; ++i) {

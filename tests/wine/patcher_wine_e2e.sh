@@ -241,6 +241,22 @@ scenario_half_done_first_run() {
         "$(tree_of "$scratch/half/expected")" "$(tree_of "$game")"
 }
 
+scenario_folder_name_outside_the_code_page() {
+    echo "== a game folder named in Cyrillic letters, which the code page cannot spell"
+    local game=$scratch/cyrillic/Вор\ 2
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    expected_migrated_tree "$game" "$scratch/cyrillic/expected"
+    for video in CS18 CS27 CS29 CS30; do
+        printf 'abcdXYZefgh' >"$scratch/cyrillic/expected/q8r/movies/$video.avi"
+        rm "$scratch/cyrillic/expected/q8r/movies/$video.avi.upd"
+    done
+    drive cyrillic "$game"
+    check "exit code" 0 "$(value cyrillic exit)"
+    check "no box" 0 "$(value cyrillic boxes)"
+    check "migrated as any other folder" "$(tree_of "$scratch/cyrillic/expected")" "$(tree_of "$game")"
+}
+
 scenario_second_start() {
     echo "== a second start while the first waits at a box"
     local game=$scratch/second/game
@@ -257,5 +273,6 @@ scenario_full_migration
 scenario_failing_video
 scenario_darkinst_write_failure
 scenario_half_done_first_run
+scenario_folder_name_outside_the_code_page
 scenario_second_start
 e2e_summary
