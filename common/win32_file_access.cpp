@@ -80,16 +80,34 @@ bool Win32Close(FileHandle* file) {
     return closed;
 }
 
+// Virus scanners, search indexers and cloud-sync clients open a freshly
+// written file for a moment; a rename, replace or delete meanwhile fails.
+// Such a failure is tried again, with growing pauses, for about two seconds
+// before it counts.
+template <typename Change>
+bool ChangeWhenUnlocked(Change change) {
+    const DWORD kPatience = 2000;
+    DWORD pause = 10;
+    for (DWORD waited = 0;; waited += pause, pause = pause < 250 ? pause * 2 : 500) {
+        if (change()) return true;
+        const DWORD error = GetLastError();
+        const bool locked =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+        if (!locked || waited >= kPatience) return false;
+        Sleep(pause);
+    }
+}
+
 bool Win32Rename(const char* from, const char* to) {
-    return MoveFileA(from, to) != 0;
+    return ChangeWhenUnlocked([&] { return MoveFileA(from, to) != 0; });
 }
 
 bool Win32Replace(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return ChangeWhenUnlocked([&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool Win32Remove(const char* path) {
-    return DeleteFileA(path) != 0;
+    return ChangeWhenUnlocked([&] { return DeleteFileA(path) != 0; });
 }
 
 bool Win32Exists(const char* path) {

@@ -1,0 +1,72 @@
+// Renames, replacements and deletions outlast a file that another program
+// holds open for a moment, as scanners and sync clients do.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "file_access.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+// Another process holds `path` open without delete sharing for half a
+// second; the call returns once the file is held.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path) {
+        const std::string event = "Q8RHeldFile" + std::to_string(GetCurrentProcessId());
+        held_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+        char self[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string holder = self;
+        holder = holder.substr(0, holder.rfind('\\') + 1) + "file_holder.exe";
+        std::string commandLine = "\"" + holder + "\" \"" + path + "\" 500 " + event;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessA(holder.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &process_) != 0;
+        if (started_) started_ = WaitForSingleObject(held_, 20000) == WAIT_OBJECT_0;
+    }
+    ~HeldFile() {
+        if (process_.hProcess) {
+            WaitForSingleObject(process_.hProcess, 20000);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        CloseHandle(held_);
+    }
+    bool Started() const { return started_; }
+
+private:
+    HANDLE held_ = nullptr;
+    PROCESS_INFORMATION process_ = {};
+    bool started_ = false;
+};
+
+TEST(FileAccessWithLocks, RenameReplaceAndRemoveWaitForAShortLock) {
+    const struct {
+        const char* name;
+        const char* held;  // the file the other process holds
+        bool (*change)(const std::string& folder);
+    } cases[] = {
+        {"rename", "CS18.avi",
+         [](const std::string& f) { return PlatformFileAccess().rename((f + "\\CS18.avi").c_str(), (f + "\\CS18.avi.old").c_str()); }},
+        {"replace", "Darkinst.cfg",
+         [](const std::string& f) { return PlatformFileAccess().replace((f + "\\new").c_str(), (f + "\\Darkinst.cfg").c_str()); }},
+        {"remove", "CS18.avi.old",
+         [](const std::string& f) { return PlatformFileAccess().remove((f + "\\CS18.avi.old").c_str()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        folder.Write(c.held, "held");
+        folder.Write("new", "new");
+        HeldFile held(folder.PathText(c.held));
+        ASSERT_TRUE(held.Started());
+        EXPECT_TRUE(c.change(folder.RootText()));
+    }
+}
+
+}  // namespace
