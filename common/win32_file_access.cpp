@@ -103,7 +103,8 @@ bool Win32Rename(const char* from, const char* to) {
 }
 
 bool Win32Replace(const char* from, const char* to) {
-    return ChangeWhenUnlocked([&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
+    return ChangeWhenUnlocked(
+        [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool Win32Remove(const char* path) {

@@ -46,26 +46,31 @@ private:
 };
 
 TEST(FileAccessWithLocks, RenameReplaceAndRemoveWaitForAShortLock) {
+    const FileAccess& files = PlatformFileAccess();
     const struct {
-        const char* name;
         const char* held;  // the file the other process holds
-        bool (*change)(const std::string& folder);
+        const char* from;
+        const char* to;    // none for a removal
     } cases[] = {
-        {"rename", "CS18.avi",
-         [](const std::string& f) { return PlatformFileAccess().rename((f + "\\CS18.avi").c_str(), (f + "\\CS18.avi.old").c_str()); }},
-        {"replace", "Darkinst.cfg",
-         [](const std::string& f) { return PlatformFileAccess().replace((f + "\\new").c_str(), (f + "\\Darkinst.cfg").c_str()); }},
-        {"remove", "CS18.avi.old",
-         [](const std::string& f) { return PlatformFileAccess().remove((f + "\\CS18.avi.old").c_str()); }},
+        {"CS18.avi", "CS18.avi", "CS18.avi.old"},  // rename
+        {"Darkinst.cfg", "new", "Darkinst.cfg"},   // replace
+        {"CS18.avi.old", "CS18.avi.old", nullptr},  // remove
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.held);
         ScratchFolder folder;
         folder.Write(c.held, "held");
         folder.Write("new", "new");
+        const std::string from = folder.PathText(c.from);
         HeldFile held(folder.PathText(c.held));
         ASSERT_TRUE(held.Started());
-        EXPECT_TRUE(c.change(folder.RootText()));
+        if (!c.to) {
+            EXPECT_TRUE(files.remove(from.c_str()));
+        } else if (folder.Exists(c.to)) {
+            EXPECT_TRUE(files.replace(from.c_str(), folder.PathText(c.to).c_str()));
+        } else {
+            EXPECT_TRUE(files.rename(from.c_str(), folder.PathText(c.to).c_str()));
+        }
     }
 }
 
