@@ -80,8 +80,27 @@ bool Win32Close(FileHandle* file) {
     return closed;
 }
 
+// Virus scanners, search indexers and cloud-sync clients open a freshly
+// written file for a moment; a rename, replace or delete meanwhile fails.
+// Such a failure is tried again, with growing pauses, for about two seconds
+// before it counts.
+template <typename Change>
+bool ChangeWhenUnlocked(Change change) {
+    const DWORD kPatience = 2000;
+    DWORD pause = 10;
+    for (DWORD waited = 0;; waited += pause, pause = pause < 250 ? pause * 2 : 500) {
+        if (change()) return true;
+        const DWORD error = GetLastError();
+        // ReplaceFileA says a held file could not be removed in its own words.
+        const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                            error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+        if (!locked || waited >= kPatience) return false;
+        Sleep(pause);
+    }
+}
+
 bool Win32Rename(const char* from, const char* to) {
-    return MoveFileA(from, to) != 0;
+    return ChangeWhenUnlocked([&] { return MoveFileA(from, to) != 0; });
 }
 
 // ReplaceFileA keeps the replaced file's attributes, access rules and
@@ -89,22 +108,25 @@ bool Win32Rename(const char* from, const char* to) {
 // Wine's ReplaceFileA refuses a bare file name (it finds no folder in it),
 // so both names go in whole.
 bool Win32Replace(const char* from, const char* to) {
+    char replaced[MAX_PATH];
+    char replacement[MAX_PATH];
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
-        char replaced[MAX_PATH];
-        char replacement[MAX_PATH];
         const DWORD replacedLength = GetFullPathNameA(to, MAX_PATH, replaced, nullptr);
         const DWORD replacementLength = GetFullPathNameA(from, MAX_PATH, replacement, nullptr);
         if (replacedLength == 0 || replacedLength >= MAX_PATH || replacementLength == 0 ||
             replacementLength >= MAX_PATH) {
             return false;
         }
-        return ReplaceFileA(replaced, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+        return ChangeWhenUnlocked([&] {
+            return ReplaceFileA(replaced, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+        });
     }
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return ChangeWhenUnlocked(
+        [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool Win32Remove(const char* path) {
-    return DeleteFileA(path) != 0;
+    return ChangeWhenUnlocked([&] { return DeleteFileA(path) != 0; });
 }
 
 bool Win32Exists(const char* path) {
