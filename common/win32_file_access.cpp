@@ -2,6 +2,8 @@
 // already match names without regard to letter case.
 #include <windows.h>
 
+#include <string>
+
 #include "platform.h"
 
 struct FileHandle {
@@ -103,22 +105,32 @@ bool Win32Rename(const char* from, const char* to) {
     return ChangeWhenUnlocked([&] { return MoveFileA(from, to) != 0; });
 }
 
-// ReplaceFileA keeps the replaced file's attributes, access rules and
+// The whole name of `path` in UTF-16: Wine's ReplaceFile refuses a bare
+// file name (it finds no folder in it), and a folder the code page cannot
+// spell has no whole ANSI name.
+bool WholeWideName(const char* path, std::wstring* whole) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length <= 0) return false;
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length) != length) return false;
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return false;
+    whole->assign(needed, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), needed, whole->data(), nullptr);
+    if (got == 0 || got >= needed) return false;
+    whole->resize(got);
+    return true;
+}
+
+// ReplaceFile keeps the replaced file's attributes, access rules and
 // creation time; a new name needs a plain move, written through.
-// Wine's ReplaceFileA refuses a bare file name (it finds no folder in it),
-// so both names go in whole.
 bool Win32Replace(const char* from, const char* to) {
-    char replaced[MAX_PATH];
-    char replacement[MAX_PATH];
+    std::wstring replaced, replacement;
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
-        const DWORD replacedLength = GetFullPathNameA(to, MAX_PATH, replaced, nullptr);
-        const DWORD replacementLength = GetFullPathNameA(from, MAX_PATH, replacement, nullptr);
-        if (replacedLength == 0 || replacedLength >= MAX_PATH || replacementLength == 0 ||
-            replacementLength >= MAX_PATH) {
-            return false;
-        }
+        if (!WholeWideName(to, &replaced) || !WholeWideName(from, &replacement)) return false;
         return ChangeWhenUnlocked([&] {
-            return ReplaceFileA(replaced, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+            return ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                nullptr, nullptr) != 0;
         });
     }
     return ChangeWhenUnlocked(
