@@ -1,4 +1,4 @@
-# Built in CI but never run: 32-bit Wine cannot execute here.
+# Its programs and tests run under Wine's 32-bit loader (wine32:i386).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -1,30 +1,48 @@
 # The player-ready archive of one architecture:
 #   cmake --build --preset win64 --target release   -> build/win64/release/Q8R-1.1.0-x86_64.zip
 #   cmake --build --preset win32 --target release   -> build/win32/release/Q8R-1.1.0-i686.zip
+#   cmake --build --preset linux --target release   -> build/linux/release/Q8R-1.1.0-linux-x86_64.tar.gz
 # Included from the top CMakeLists it defines the target; run with -P it
 # packs the archive.
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   if(WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-      set(q8r_release_arch x86_64)
+      set(q8r_release_name Q8R-${PROJECT_VERSION}-x86_64)
     else()
-      set(q8r_release_arch i686)
+      set(q8r_release_name Q8R-${PROJECT_VERSION}-i686)
     endif()
-    set(q8r_release_name Q8R-${PROJECT_VERSION}-${q8r_release_arch})
-    add_custom_target(release
-      COMMAND ${CMAKE_COMMAND}
-        -DPROGRAMS=$<TARGET_FILE:Q8RPatcher>|$<TARGET_FILE:Q8RLauncher>
-        -DREADME=${PROJECT_SOURCE_DIR}/docs/players-readme.txt
-        -DSTRIP=${CMAKE_STRIP}
-        -DSTAGE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}
-        -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}.zip
-        -P ${CMAKE_CURRENT_LIST_FILE}
-      DEPENDS Q8RPatcher Q8RLauncher ${PROJECT_SOURCE_DIR}/docs/players-readme.txt
-      COMMENT "Packing ${q8r_release_name}.zip"
-      VERBATIM)
+    set(q8r_release_archive ${q8r_release_name}.zip)
+  elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT Q8R_SANITIZE)
+    set(q8r_release_name Q8R-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+    set(q8r_release_archive ${q8r_release_name}.tar.gz)
+  else()
+    return()
   endif()
+  add_custom_target(release
+    COMMAND ${CMAKE_COMMAND}
+      -DPROGRAMS=$<TARGET_FILE:Q8RPatcher>|$<TARGET_FILE:Q8RLauncher>
+      -DREADME=${PROJECT_SOURCE_DIR}/docs/players-readme.txt
+      -DSTRIP=${CMAKE_STRIP}
+      -DOBJDUMP=${CMAKE_OBJDUMP}
+      -DSTAGE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}
+      -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_release_archive}
+      -P ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS Q8RPatcher Q8RLauncher ${PROJECT_SOURCE_DIR}/docs/players-readme.txt
+    COMMENT "Packing ${q8r_release_archive}"
+    VERBATIM)
   return()
+endif()
+
+cmake_minimum_required(VERSION 3.25)
+
+# The Linux programs may need the C library and nothing else: a player's
+# desktop or Steam Deck has glibc, not necessarily this compiler's runtime.
+set(linux_allowed_libraries libc.so.6 libm.so.6 ld-linux-x86-64.so.2)
+if(ARCHIVE MATCHES "[.]tar[.]gz$")
+  set(linux ON)
+else()
+  set(linux OFF)
 endif()
 
 file(REMOVE_RECURSE ${STAGE})
@@ -41,12 +59,30 @@ foreach(program IN LISTS PROGRAMS)
       message(FATAL_ERROR "cannot strip ${name}")
     endif()
   endif()
+  if(linux)
+    execute_process(COMMAND ${OBJDUMP} -p ${STAGE}/${name} OUTPUT_VARIABLE headers RESULT_VARIABLE read)
+    string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${headers}")
+    if(NOT read EQUAL 0 OR NOT needed)
+      message(FATAL_ERROR "cannot read the libraries ${name} needs")
+    endif()
+    foreach(entry IN LISTS needed)
+      string(REGEX REPLACE "NEEDED +" "" library "${entry}")
+      if(NOT library IN_LIST linux_allowed_libraries)
+        message(FATAL_ERROR "${name} needs ${library}, which a player's Linux may lack")
+      endif()
+    endforeach()
+  endif()
   list(APPEND entries ${name})
 endforeach()
 
-# Notepad on older Windows shows LF-only text as one line.
+# Notepad on older Windows shows LF-only text as one line; Linux keeps LF.
+if(linux)
+  set(line_ends UNIX)
+else()
+  set(line_ends CRLF)
+endif()
 file(READ ${README} readme)
-file(CONFIGURE OUTPUT ${STAGE}/README.txt CONTENT "${readme}" @ONLY NEWLINE_STYLE CRLF)
+file(CONFIGURE OUTPUT ${STAGE}/README.txt CONTENT "${readme}" @ONLY NEWLINE_STYLE ${line_ends})
 list(APPEND entries README.txt)
 
 set(sums "")
@@ -54,14 +90,21 @@ foreach(name IN LISTS entries)
   file(SHA256 ${STAGE}/${name} hash)
   string(APPEND sums "${hash}  ${name}\n")
 endforeach()
-file(CONFIGURE OUTPUT ${STAGE}/SHA256SUMS.txt CONTENT "${sums}" @ONLY NEWLINE_STYLE CRLF)
+file(CONFIGURE OUTPUT ${STAGE}/SHA256SUMS.txt CONTENT "${sums}" @ONLY NEWLINE_STYLE ${line_ends})
 list(APPEND entries SHA256SUMS.txt)
 
 # The files sit at the top of the archive, so it unpacks straight into the
 # game's folder; a fixed time keeps the archive the same from build to build.
 file(REMOVE ${ARCHIVE})
+if(linux)
+  set(format gnutar)
+  set(mode czf)
+else()
+  set(format zip)
+  set(mode cf)
+endif()
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${ARCHIVE} --format=zip "--mtime=2026-01-01 00:00:00 UTC" ${entries}
+  COMMAND ${CMAKE_COMMAND} -E tar ${mode} ${ARCHIVE} --format=${format} "--mtime=2026-01-01 00:00:00 UTC" ${entries}
   WORKING_DIRECTORY ${STAGE}
   RESULT_VARIABLE packed)
 if(NOT packed EQUAL 0)

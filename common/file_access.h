@@ -5,13 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct FileHandle;  // owned by the layer that opened it
 
 enum FileOpenMode {
     kOpenForReading,     // existing file, read only, no sharing restriction
     kCreateForWriting,   // create, or truncate an existing file; read and write
-    kCreateNewForWriting, // create; fails when the name is taken
+    kCreateNewForWriting, // create; fails when the name is taken, a link too
     kOpenExistingForWriting // existing file, read and write, nothing truncated
 };
 
@@ -30,12 +31,28 @@ struct FileAccess {
     bool (*close)(FileHandle* file);
     // Renames a file; fails when the target name exists.
     bool (*rename)(const char* from, const char* to);
-    // Puts `from` in the place of `to` in one step, replacing `to` if it
-    // exists, and makes the change durable.
+    // Puts the file `from` in the place of `to` in one step, replacing `to`
+    // if it exists; the file keeps what made `to` the player's (its
+    // permissions and owner, or attributes and access rules). True once
+    // `to` names the new file; the folder is not synced (syncFolderOf).
     bool (*replace)(const char* from, const char* to);
+    // Removes a name; a link goes itself, never what it points to.
     bool (*remove)(const char* path);
     bool (*exists)(const char* path);
     // Gives the file `existing` the second name `to` (a hard link); fails
     // when `to` exists or the file system has no hard links.
     bool (*link)(const char* existing, const char* to);
+    // Makes the last change to the name `path` durable: syncs the folder that
+    // holds it. True where the file system journals names.
+    bool (*syncFolderOf)(const char* path);
+    // Makes every change so far to the file system holding `path` durable.
+    bool (*syncFileSystem)(const char* path);
+    // Starts writing `length` bytes at `offset` of the file to the disk
+    // without waiting, so a later flush waits for less. May do nothing.
+    void (*startWriteBack)(FileHandle* file, uint64_t offset, uint64_t length);
+    // The name of the file `path` names once symbolic links in its last
+    // element are followed; `path` itself when it is none or dangles.
+    std::string (*followLinks)(const char* path);
+    // Whether the two names exist and name one and the same file.
+    bool (*sameFile)(const char* a, const char* b);
 };

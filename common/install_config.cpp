@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "file_replacement.h"
 #include "platform.h"
 
 const ConfigKey kInstallPathKey = {"install_path", 13};
@@ -113,14 +114,11 @@ bool WriteConfigText(const char* path, const std::string& text) {
         Files().close(existing);
     }
 
-    const std::string temporary = std::string(path) + kTemporarySuffix;
-    Files().remove(temporary.c_str());  // left by a run that was cut off
-    FileHandle* file = Files().open(temporary.c_str(), kCreateNewForWriting);
-    if (!file) return false;
-    bool written = Files().write(file, bytes.data(), bytes.size());
-    written = written && Files().flush(file);
-    written = Files().close(file) && written;
-    written = written && Files().replace(temporary.c_str(), path);
-    if (!written) Files().remove(temporary.c_str());
-    return written;
+    Replacement replacement;
+    if (!BeginReplacement(replacement, path, kTemporarySuffix)) return false;
+    if (!WriteReplacement(replacement, bytes.data(), bytes.size())) {
+        AbandonReplacement(replacement);
+        return false;
+    }
+    return CommitReplacement(replacement);
 }

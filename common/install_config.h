@@ -59,9 +59,8 @@ std::string BuildConfigText(const std::vector<std::string>& lines,
                             const std::function<LineEnd(std::string& line)>& rule);
 
 // Writes `text` (lines ending in LF) to `path` with every LF as CR LF and one
-// 0x1A end marker after it. The text goes to a temporary file beside `path`
-// that takes the place of `path` in one step only once it is complete on
-// disk: on any failure the result is false, the temporary file is gone and
-// `path` is as it was. An existing file that cannot be opened for writing is
-// not replaced.
+// 0x1A end marker after it, through a side file "<path>.q8r-tmp" that takes
+// the place of `path` in one step (file_replacement.h): false when `path`
+// still holds its old file. An existing file that cannot be opened for
+// writing is not replaced.
 bool WriteConfigText(const char* path, const std::string& text);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "file_replacement.h"
 #include "platform.h"
 
 namespace {
@@ -30,8 +31,7 @@ uint8_t* Allocate(size_t size) {
 struct PatchRun {
     FileHandle* patch = nullptr;
     FileHandle* original = nullptr;
-    FileHandle* fresh = nullptr;
-    bool freshCreated = false;
+    Replacement fresh;  // the new file, ".new" beside the video
     uint8_t* buffer = nullptr;
     uint32_t bufferSize = 0;
     uint8_t* table = nullptr;
@@ -39,15 +39,26 @@ struct PatchRun {
 
 void CloseRunFiles(PatchRun& run) {
     const FileAccess& files = Files();
-    if (run.fresh) files.close(run.fresh);
     if (run.original) files.close(run.original);
     if (run.patch) files.close(run.patch);
-    run.fresh = run.original = run.patch = nullptr;
+    run.original = run.patch = nullptr;
 }
 
-// Reads and checks the patch data file and writes the corrected video to
-// `newPath`, flushed and closed.
-PatchResult BuildNewFile(PatchRun& run, const char* aviPath, const std::string& newPath, PatchProgress progress) {
+// Whether every entry fits the table and every segment the buffer, so that
+// a file that says more than it holds is refused before anything is made.
+bool TableHasItsShape(const PatchRun& run, uint32_t wordCount) {
+    SegmentCursor cursor = {run.table, wordCount};
+    PatchSegment segment;
+    for (;;) {
+        const SegmentStep step = NextSegment(cursor, &segment);
+        if (step == kTableEnd) return true;
+        if (step == kEntryPastTable || segment.length > run.bufferSize - 8) return false;
+    }
+}
+
+// Reads and checks the patch data file and writes the corrected video into
+// the new file, which is left open for the swap.
+PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progress) {
     const FileAccess& files = Files();
     uint8_t headerBytes[kAviPatchHeaderSize];
     if (files.read(run.patch, headerBytes, sizeof headerBytes) != sizeof headerBytes) return UnexpectedEnd;
@@ -73,19 +84,12 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, const std::string& 
     uint64_t originalSize = 0;
     if (!files.size(run.original, &originalSize) || originalSize != header.originalSize) return IncorrectOriginal;
 
-    run.fresh = files.open(newPath.c_str(), kCreateForWriting);
-    if (!run.fresh) return CantCreateNewFile;
-    run.freshCreated = true;
+    if (!TableHasItsShape(run, wordCount)) return CorruptDataFile;
 
-    const uint32_t longest = run.bufferSize - 8;
+    if (!BeginReplacement(run.fresh, aviPath, ".new")) return CantCreateNewFile;
     SegmentCursor cursor = {run.table, wordCount};
     PatchSegment segment;
-    for (;;) {
-        const SegmentStep step = NextSegment(cursor, &segment);
-        if (step == kTableEnd) break;
-        // A file that says more than its table or buffer holds is refused
-        // here, before anything is read on its word.
-        if (step == kEntryPastTable || segment.length > longest) return CorruptDataFile;
+    while (NextSegment(cursor, &segment) == kSegmentRead) {
         FileHandle* source = run.patch;
         if (!segment.literal) {
             source = run.original;
@@ -95,59 +99,50 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, const std::string& 
         if (SegmentChecksum(run.buffer, segment.length) != segment.checksum) {
             return segment.literal ? IncorrectDataFile : CorruptOriginal;
         }
-        if (!files.write(run.fresh, run.buffer, segment.length)) return CantCreateNewFile;
+        if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile;
         // The entry's first word for a literal, its second for a copy.
         if (progress) progress(cursor.nextWord - 2, wordCount);
     }
-
-    // The swap must never put a file in place that is not on the disk yet.
-    if (!files.flush(run.fresh)) return CantCreateNewFile;
-    FileHandle* fresh = run.fresh;
-    run.fresh = nullptr;
-    if (!files.close(fresh)) return CantCreateNewFile;
     return PatchSuccessful;
 }
 
-// Makes `to` a durable copy of `from` with the run's buffer.
+// Makes `to` a copy of `from` with the run's buffer, through a side file.
 bool CopyFileBytes(const PatchRun& run, const char* from, const char* to) {
     const FileAccess& files = Files();
     FileHandle* source = files.open(from, kOpenForReading);
     if (!source) return false;
-    FileHandle* target = files.open(to, kCreateForWriting);
-    if (!target) {
-        files.close(source);
-        return false;
-    }
-    bool copied = true;
-    for (;;) {
+    Replacement copy;
+    bool copied = BeginReplacement(copy, to, ".q8r-tmp");
+    uint64_t total = 0;
+    while (copied) {
         const size_t got = files.read(source, run.buffer, run.bufferSize);
-        if (got > 0 && !files.write(target, run.buffer, got)) {
-            copied = false;
-            break;
-        }
+        total += got;
+        copied = got == 0 || WriteReplacement(copy, run.buffer, got);
         if (got < run.bufferSize) break;
     }
+    // A short read is the end of the file or an error; only the size tells.
     uint64_t sourceSize = 0;
-    uint64_t targetSize = 0;
-    copied = copied && files.size(source, &sourceSize) && files.size(target, &targetSize) &&
-             sourceSize == targetSize && files.flush(target);
-    copied = files.close(target) && copied;
+    copied = copied && files.size(source, &sourceSize) && total == sourceSize;
     files.close(source);
-    if (!copied) files.remove(to);
-    return copied;
+    if (!copied) {
+        AbandonReplacement(copy);
+        return false;
+    }
+    return CommitReplacement(copy);
 }
 
 // Puts the new file in the video's place and keeps the original bytes under
 // the backup name. The video's name holds the original or the corrected file
 // at every moment: the backup is a second name (or a copy) of the original,
 // and the new file then replaces the video in one step.
-PatchResult SwapIn(const PatchRun& run, const char* aviPath, const std::string& newPath, const std::string& oldPath) {
+PatchResult SwapIn(PatchRun& run, const std::string& oldPath) {
     const FileAccess& files = Files();
+    const char* video = run.fresh.target.c_str();
     // A backup left by an earlier run would otherwise block this one.
     files.remove(oldPath.c_str());
-    const bool linked = files.link && files.link(aviPath, oldPath.c_str());
-    if (!linked && !CopyFileBytes(run, aviPath, oldPath.c_str())) return CantCreateNewFile;
-    if (!files.replace(newPath.c_str(), aviPath)) {
+    const bool linked = files.link && files.link(video, oldPath.c_str());
+    if (!linked && !CopyFileBytes(run, video, oldPath.c_str())) return CantCreateNewFile;
+    if (!CommitReplacement(run.fresh)) {
         files.remove(oldPath.c_str());
         return CantCreateNewFile;
     }
@@ -161,14 +156,25 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     PatchRun run;
     run.patch = files.open(patchPath, kOpenForReading);
     if (!run.patch) return CantOpenDataFile;
-    const std::string newPath = std::string(aviPath) + ".new";
     const std::string oldPath = std::string(aviPath) + ".old";
 
-    PatchResult code = BuildNewFile(run, aviPath, newPath, progress);
-    CloseRunFiles(run);
-    if (code == PatchSuccessful) code = SwapIn(run, aviPath, newPath, oldPath);
-    // What could not be written completely is of no use to anyone.
-    if (code == CantCreateNewFile && run.freshCreated) files.remove(newPath.c_str());
+    PatchResult code = BuildNewFile(run, aviPath, progress);
+    if (code == PatchSuccessful) {
+        // The new file first, as on every other road out.
+        const bool onDisk = FinishReplacement(run.fresh);
+        CloseRunFiles(run);
+        code = onDisk ? SwapIn(run, oldPath) : CantCreateNewFile;
+        if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
+    } else {
+        // A bad segment leaves what was written before it in ".new";
+        // what could not be written completely is of no use to anyone.
+        if (code == CantCreateNewFile) {
+            AbandonReplacement(run.fresh);
+        } else {
+            LeaveReplacement(run.fresh);
+        }
+        CloseRunFiles(run);
+    }
     std::free(run.table);
     std::free(run.buffer);
     return code;

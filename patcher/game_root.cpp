@@ -4,6 +4,7 @@
 #include <string>
 
 #include "path_format.h"
+#include "platform.h"
 #include "working_directory.h"
 
 char* GameRoot = nullptr;
@@ -15,6 +16,10 @@ bool TakeGameRoot() {
     GameRoot = new char[size]();
     std::memcpy(GameRoot, directory.c_str(), directory.size() + 1);
     return true;
+}
+
+void SyncGameFolder() {
+    if (GameRoot) Files().syncFileSystem(GameRoot);
 }
 
 void ReleaseGameRoot() {

@@ -33,22 +33,26 @@ void CopyConfigFiles() {
     }
 }
 
-void MoveBookFiles() {
+namespace {
+
+// Every item of the mod's English folder of `kind` one level up.
+void MoveEnglishItemsUp(const char* kind) {
     char source[kPathBufferSize];
     char target[kPathBufferSize];
-    if (FormatPath(source, "%s\\q8r\\books\\english\\*", GameRoot) &&
-        FormatPath(target, "%s\\q8r\\books\\", GameRoot)) {
+    if (FormatPath(source, "%s\\q8r\\%s\\english\\*", GameRoot, kind) &&
+        FormatPath(target, "%s\\q8r\\%s\\", GameRoot, kind)) {
         MoveFiles(source, target);
     }
 }
 
+}  // namespace
+
+void MoveBookFiles() {
+    MoveEnglishItemsUp("books");
+}
+
 void MoveStringFiles() {
-    char source[kPathBufferSize];
-    char target[kPathBufferSize];
-    if (FormatPath(source, "%s\\q8r\\strings\\english\\*", GameRoot) &&
-        FormatPath(target, "%s\\q8r\\strings\\", GameRoot)) {
-        MoveFiles(source, target);
-    }
+    MoveEnglishItemsUp("strings");
 }
 
 void MoveSoundFiles() {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "game_root.h"
 #include "platform.h"
 
 void SetStatus(const char* text) {
@@ -13,6 +14,7 @@ void ShowMessageBox(const char* text, const char* caption, unsigned style) {
 }
 
 void EndProgram(int exitCode) {
+    SyncGameFolder();
     CurrentPlatform().ui.endProgram(exitCode);
     std::abort();  // endProgram never returns
 }

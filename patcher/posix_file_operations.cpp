@@ -18,7 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "file_replacement.h"
 #include "platform.h"
+#include "posix_file_access.h"
 #include "posix_file_io.h"
 #include "posix_path.h"
 
@@ -151,38 +153,34 @@ bool RemoveItem(const std::string& path) {
     return removed && rmdir(path.c_str()) == 0;
 }
 
-// Copies a file's bytes into a new file beside `target`, flushes it and puts
-// it in place in one step, so `target` is never half-written.
+// Copies a file's bytes through a side file that takes the target's place
+// in one step (file_replacement.h), so `target` is never half-written; the
+// copy keeps the source's modification time, as the shell's does.
 bool CopyFileReplacing(const std::string& source, const struct stat& info, const std::string& target) {
-    const std::string temporary = Join(ParentFolder(target), "." + LastElement(target) + ".q8r-copy");
-    unlink(temporary.c_str());
     const int in = OpenRegularFile(source.c_str(), O_RDONLY);
     if (in < 0) return false;
-    const int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
-    if (out < 0) {
-        close(in);
-        return false;
-    }
-    bool copied = true;
+    Replacement copy;
+    bool copied = BeginReplacement(copy, target.c_str(), ".q8r-copy", kExactFileAccess);
     std::vector<char> buffer(1 << 20);
     off_t total = 0;
-    for (;;) {
+    while (copied) {
         const size_t got = ReadFully(in, buffer.data(), buffer.size());
         total += static_cast<off_t>(got);
-        if (got > 0 && !WriteFully(out, buffer.data(), got)) copied = false;
-        if (!copied || got < buffer.size()) break;
+        copied = got == 0 || WriteReplacement(copy, buffer.data(), got);
+        if (got < buffer.size()) break;
     }
     // A short read is the end of the file or an error; only the size tells.
     struct stat read;
     copied = copied && fstat(in, &read) == 0 && total == read.st_size;
     close(in);
+    if (!copied) {
+        AbandonReplacement(copy);
+        return false;
+    }
+    if (!CommitReplacement(copy)) return false;
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    futimens(out, times);
-    copied = fsync(out) == 0 && copied;
-    copied = close(out) == 0 && copied;
-    if (copied && rename(temporary.c_str(), target.c_str()) == 0) return SyncFolder(ParentFolder(target));
-    unlink(temporary.c_str());
-    return false;
+    utimensat(AT_FDCWD, copy.target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return true;
 }
 
 bool CopyLinkReplacing(const std::string& source, const std::string& target) {

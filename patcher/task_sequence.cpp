@@ -2,6 +2,7 @@
 
 #include "cutscene_step.h"
 #include "darkinst_steps.h"
+#include "game_root.h"
 #include "migration_steps.h"
 #include "patcher_ui.h"
 
@@ -40,6 +41,7 @@ int RunTaskSequence() {
         if (row.status) SetStatus(row.status);
         row.step();
     }
+    SyncGameFolder();
     SetStatus(kStatusFinished);
     return 1;
 }

@@ -18,6 +18,12 @@ const char kIntroText[] =
     "Updating Q8R v1.0 structure to the new v1.1 structure.\n"
     "This is a one time operation and will take a few minutes.";
 const char kStatusText[] = "Current Operation:";
+const char kFolderNameCaption[] = "Q8R Patcher";
+const char kFolderNameText[] =
+    "The patcher cannot work in this folder: Windows cannot spell the folder's name in the "
+    "language settings used for programs, and the folder has no short name to use instead.\n\n"
+    "Nothing was changed. Rename the game folder (and the folders above it) to plain Latin "
+    "letters, for example C:\\Games\\Thief2, and start the patcher again.";
 
 HWND patcherWindow = nullptr;
 HWND statusLine = nullptr;
@@ -54,10 +60,18 @@ const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndPr
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
+    // The sequence runs without reading messages; left to itself, Windows
+    // would draw a frozen "not responding" ghost over the window after 5 s
+    // and the status line would stop moving on screen.
+    DisableProcessWindowsGhosting();
     if (AnotherInstanceHolds(kClassName)) return -1;
 
-    // Without its folder the patcher could only build wrong paths.
-    if (!TakeGameRoot()) return 1;
+    // Without a name for its folder the patcher could only build wrong paths
+    // and leave the game half-migrated: it changes nothing and says why.
+    if (!TakeGameRoot()) {
+        MessageBoxA(nullptr, kFolderNameText, kFolderNameCaption, MB_OK | MB_ICONERROR);
+        return 1;
+    }
 
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;

@@ -22,9 +22,12 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang)
+# strace, openssl and python3 serve the reliability runs.
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3)
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb imagemagick xdotool)
+  # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
+  packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 fi
 install_missing "${packages[@]}"
 

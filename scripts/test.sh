@@ -1,8 +1,8 @@
 #!/bin/bash
 # The whole test suite: the native build (with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and the Windows x86_64 build under Wine; the
-# 32-bit Windows build is compiled too, but this kernel cannot run it; the
-# fuzz targets run for a few seconds each.
+# UndefinedBehaviorSanitizer), the Windows x86_64 and i686 builds under Wine
+# (64-bit and 32-bit loader), the Linux release archive, and the fuzz
+# targets for a few seconds each.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
@@ -18,6 +18,12 @@ echo "== test native"
 ctest --preset native
 echo "== test win64 (under Wine)"
 ctest --preset win64
+echo "== test win32 (under Wine's 32-bit loader)"
+ctest --preset win32
+echo "== the Linux release for players"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$jobs" --target release
+bash tests/e2e/posix_patcher_e2e.sh "$PWD/build/linux/release/Q8R-1.1.0-linux-x86_64/Q8RPatcher"
 echo "== fuzz, briefly (scripts/fuzz.sh runs the long campaign)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"

@@ -308,30 +308,28 @@ TEST_F(AviPatchTest, TruncatedPatchIsAnUnexpectedEndAtEveryLength) {
     }
 }
 
-// Files that claim more than their table or buffer holds.
+// Files that claim more than their table or buffer holds are refused before
+// a new file is made.
 TEST_F(AviPatchTest, EntriesReachingOutsideTheTableOrBufferAreCorrupt) {
     const uint32_t longest = kMinimumPatchBuffer - 8;
     const struct {
         const char* name;
         PatchSpec spec;
-        std::string written;
     } cases[] = {
-        {"copy entry in two words", {{4, Checksum("abcd")}, ""}, ""},
-        {"copy entry cut after a literal", {{kLiteralFlag | 1, 'X', 4, Checksum("abcd")}, "X"}, "X"},
-        {"trailing copy entry of one word", {{kLiteralFlag | 1, 'X', 4, Checksum("abcd"), 0, 4}, "X"}, "Xabcd"},
-        {"literal entry in the last word", {{4, Checksum("abcd"), 0, kLiteralFlag | 1}, "X"}, "abcd"},
-        {"literal longer than the buffer", {{kLiteralFlag | (longest + 1), 0}, std::string(longest + 1, '\0')}, ""},
-        {"copy longer than the buffer", {{longest + 1, 0, 0}, ""}, ""},
-        {"copy of 2^31 - 1", {{0x7FFFFFFF, 0, 0}, ""}, ""},
-        {"literal of 2^31 - 1", {{0xFFFFFFFF, 0}, ""}, ""},
-        {"larger header buffer, one byte over",
-         {{kLiteralFlag | 1999993, 0}, std::string(1999993, '\0'), 2000000},
-         ""},
+        {"copy entry in two words", {{4, Checksum("abcd")}, ""}},
+        {"copy entry cut after a literal", {{kLiteralFlag | 1, 'X', 4, Checksum("abcd")}, "X"}},
+        {"trailing copy entry of one word", {{kLiteralFlag | 1, 'X', 4, Checksum("abcd"), 0, 4}, "X"}},
+        {"literal entry in the last word", {{4, Checksum("abcd"), 0, kLiteralFlag | 1}, "X"}},
+        {"literal longer than the buffer", {{kLiteralFlag | (longest + 1), 0}, std::string(longest + 1, '\0')}},
+        {"copy longer than the buffer", {{longest + 1, 0, 0}, ""}},
+        {"copy of 2^31 - 1", {{0x7FFFFFFF, 0, 0}, ""}},
+        {"literal of 2^31 - 1", {{0xFFFFFFFF, 0}, ""}},
+        {"larger header buffer, one byte over", {{kLiteralFlag | 1999993, 0}, std::string(1999993, '\0'), 2000000}},
     };
     for (const auto& c : cases) {
         Lay(BuildPatch(c.spec));
         EXPECT_EQ(Apply(), CorruptDataFile) << c.name;
-        EXPECT_EQ(folder.Read("CS18.avi.new"), c.written) << c.name;
+        EXPECT_EQ(Tree(), kUntouched) << c.name;
         EXPECT_EQ(folder.Read("CS18.avi"), kOriginal);
     }
 }
@@ -387,17 +385,34 @@ TEST_F(AviPatchTest, NewFileIsOnTheDiskBeforeItTakesTheVideosPlace) {
 }
 
 TEST_F(AviPatchTest, BackupLeftFromAnEarlierRunDoesNotStopThePatch) {
-    for (int failRemove : {0, 1}) {
+    for (int failRemove : {0, 2}) {
         Lay(kExamplePatch);
         folder.Write("CS18.avi.old", "an older backup");
         {
-            // Even when the old backup cannot be removed it is overwritten.
+            // Even when the old backup cannot be removed (the second remove;
+            // the first clears the way for the new file) it is overwritten.
             FaultyFileAccess faults(kCallRemove, failRemove);
             EXPECT_EQ(Apply(), PatchSuccessful) << failRemove;
         }
         EXPECT_EQ(folder.Read("CS18.avi"), kCorrected);
         EXPECT_EQ(folder.Read("CS18.avi.old"), kOriginal);
         EXPECT_EQ(Tree(), kPatched);
+    }
+}
+
+// A name the new file is to take that is already a second name of the video,
+// or of a saved game, is made afresh, never written through.
+TEST_F(AviPatchTest, ANewFileNameThatIsAHardLinkIsNeverWrittenThrough) {
+    for (const char* linked : {"CS18.avi", "game.sav"}) {
+        Lay(kExamplePatch);
+        folder.Write("game.sav", "a saved game");
+        ASSERT_TRUE(Files().link(folder.PathText(linked).c_str(), folder.PathText("CS18.avi.new").c_str()));
+
+        EXPECT_EQ(Apply(), PatchSuccessful) << linked;
+        EXPECT_EQ(folder.Read("CS18.avi"), kCorrected) << linked;
+        EXPECT_EQ(folder.Read("CS18.avi.old"), kOriginal) << linked;
+        EXPECT_EQ(folder.Read("game.sav"), "a saved game") << linked;
+        EXPECT_FALSE(folder.Exists("CS18.avi.new")) << linked;
     }
 }
 
@@ -421,12 +436,12 @@ TEST_F(AviPatchTest, BackupIsCopiedWhereHardLinksAreMissing) {
 }
 
 TEST_F(AviPatchTest, FailedBackupCopyIsNeverSuccess) {
-    // The new file's calls come first: write 4 and flush 2 and close 2 are
-    // the backup copy's.
+    // The new file's calls come first, then the three files of the run are
+    // closed: write 4, flush 2 and close 5 are the backup copy's.
     const struct {
         FileCall call;
         int failAt;
-    } cases[] = {{kCallOpen, 2}, {kCallWrite, 4}, {kCallFlush, 2}, {kCallClose, 4}};
+    } cases[] = {{kCallOpen, 2}, {kCallWrite, 4}, {kCallFlush, 2}, {kCallClose, 5}};
     for (const auto& c : cases) {
         Lay(kExamplePatch);
         PatchResult code;

@@ -12,14 +12,15 @@
 #include "avi_patch.h"
 #include "avi_patch_maker.h"
 #include "darkinst_steps.h"
+#include "file_replacement.h"
 #include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 
 namespace {
 
-const FileCall kSweptCalls[] = {kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose,
-                                kCallRename, kCallReplace, kCallRemove};
+const FileCall kSweptCalls[] = {kCallOpen,   kCallRead,    kCallWrite,  kCallFlush, kCallClose,
+                                kCallRename, kCallReplace, kCallRemove, kCallSync};
 
 std::string MakeOriginal() {
     std::string bytes;
@@ -132,6 +133,43 @@ TEST_F(PatchUnderFaults, NoFailingAllocationLosesTheVideo) {
         EXPECT_EQ(code, InsufficientMemory);
         ExpectNothingLost(code, "allocation #" + std::to_string(succeeding + 1));
     }
+}
+
+// The one way every player's file is replaced, under every failing call: the
+// target holds its old bytes or the new ones, the result says which, and no
+// side file is left.
+TEST(ReplacementUnderFaults, TheTargetIsOldOrNewAndTheResultSaysWhich) {
+    ScratchFolder folder;
+    const std::string target = folder.PathText("CS18.avi");
+    const std::string fresh(300000, 'n');
+    const std::string stale = "a side file left by a run that was cut off";
+    const auto lay = [&] {
+        for (const std::string& item : folder.Tree()) std::filesystem::remove(folder.Root() / item);
+        folder.Write("CS18.avi", "old bytes");
+        folder.Write("CS18.avi.new", stale);
+    };
+    const auto replace = [&] {
+        Replacement replacement;
+        if (!BeginReplacement(replacement, target.c_str(), ".new")) return false;
+        for (size_t done = 0; done < fresh.size(); done += 100000) {
+            if (!WriteReplacement(replacement, fresh.data() + done, 100000)) {
+                AbandonReplacement(replacement);
+                return false;
+            }
+        }
+        return CommitReplacement(replacement);
+    };
+    const int points = SweepFailingCalls(lay, replace, [&](bool committed, FileCall, const std::string& where) {
+        EXPECT_EQ(folder.Read("CS18.avi"), committed ? fresh : "old bytes") << where;
+        // A stale side file that cannot be removed stays, maybe put aside,
+        // as it was; nothing else is left.
+        for (const std::string& item : folder.Tree()) {
+            if (item == "CS18.avi") continue;
+            EXPECT_EQ(folder.Read(item), stale) << where << ": " << item;
+        }
+    });
+    EXPECT_GE(points, 8);
+    std::printf("replacement: %d failing file calls survived\n", points);
 }
 
 // Both rewrites of Darkinst.cfg under every failing call.

@@ -8,6 +8,7 @@
 
 #include "avi_patch.h"
 #include "avi_patch_maker.h"
+#include "platform.h"
 #include "support/faulty_file_access.h"
 #include "support/scratch_folder.h"
 
@@ -304,6 +305,25 @@ TEST_F(PatchToolTest, CommandLineErrorsGoToStandardErrorWithAFailingExit) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("usage: q8r-avipatch make"), std::string::npos);
     EXPECT_TRUE(help.err.empty());
+}
+
+TEST_F(PatchToolTest, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
+    folder.Write("a", "abcdefgh");
+    folder.Write("b", "abcdXYZefgh");
+    ASSERT_TRUE(Files().link(folder.PathText("a").c_str(), folder.PathText("a-again").c_str()));
+    const std::string a = folder.PathText("a");
+    const std::string b = folder.PathText("b");
+    const std::vector<std::string> cases[] = {
+        {"make", a, b, a}, {"make", a, b, b}, {"make", a, b, folder.PathText("a-again")}, {"apply", a, a},
+    };
+    for (const auto& args : cases) {
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.code, 1) << args.back();
+        EXPECT_NE(run.err.find("is the same file as the input"), std::string::npos) << run.err;
+        EXPECT_EQ(folder.Read("a"), "abcdefgh");
+        EXPECT_EQ(folder.Read("b"), "abcdXYZefgh");
+        EXPECT_EQ(folder.Tree(), (std::vector<std::string>{"a", "a-again", "b"}));
+    }
 }
 
 TEST_F(PatchToolTest, FailedWriteLeavesNoPatchBehind) {

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "avi_patch_maker.h"
+#include "file_replacement.h"
 #include "platform.h"
 #include "printable_text.h"
 
@@ -52,18 +53,31 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
 // Never leaves a partial file under `path`: the bytes go to a side file that
 // replaces `path` only once it is complete on the disk.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    const FileAccess& files = Files();
-    const std::string partial = path + ".partial";
-    FileHandle* file = files.open(partial.c_str(), kCreateForWriting);
-    if (!file) {
-        *error = "cannot create " + partial;
+    Replacement output;
+    if (!BeginReplacement(output, path.c_str(), ".partial")) {
+        *error = "cannot create " + output.side;
         return false;
     }
-    bool written = files.write(file, bytes.data(), bytes.size()) && files.flush(file);
-    written = files.close(file) && written;
-    if (written && files.replace(partial.c_str(), path.c_str())) return true;
-    files.remove(partial.c_str());
-    *error = "cannot write " + path;
+    if (!WriteReplacement(output, bytes.data(), bytes.size())) {
+        AbandonReplacement(output);
+        *error = "cannot write " + path;
+        return false;
+    }
+    if (!CommitReplacement(output)) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+// An output that is one of the inputs, under any name, would be destroyed.
+bool NamesAnInput(const std::string& output, const std::vector<std::string>& inputs, std::string* error) {
+    for (const std::string& input : inputs) {
+        if (Files().sameFile(output.c_str(), input.c_str())) {
+            *error = output + " is the same file as the input " + input + "; nothing was written";
+            return true;
+        }
+    }
     return false;
 }
 
@@ -107,6 +121,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (paths.size() != 3) return UsageError(err, "make needs ORIGINAL, CORRECTED and PATCH");
     std::vector<uint8_t> original, corrected, patch;
     std::string error;
+    if (NamesAnInput(paths[2], {paths[0], paths[1]}, &error)) return Fail(err, error);
     if (!ReadWholeFile(paths[0], &original, &error) || !ReadWholeFile(paths[1], &corrected, &error) ||
         !MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error) ||
         !WriteWholeFile(paths[2], patch, &error)) {
@@ -120,6 +135,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 
 int Apply(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 3) return UsageError(err, "apply needs ORIGINAL and PATCH");
+    std::string error;
+    if (NamesAnInput(args[1], {args[2]}, &error)) return Fail(err, error);
     const PatchResult code = ApplyAviPatch(args[1].c_str(), args[2].c_str(), nullptr);
     if (code != PatchSuccessful) return Fail(err, args[1] + ": " + PatchResultMessage(code));
     out << args[1] << ": " << PatchResultMessage(code) << "; the original is kept as " << args[1] << ".old\n";

@@ -116,15 +116,18 @@ install_worked_example() {
 expected_migrated_tree() {
     local reference=$1 out=$2 item voice
     cp -a "$reference" "$out"
-    rm "$out/q8r.exe"
+    rm -f "$out/q8r.exe"
     for item in cam.cfg dark.cfg user.cfg motiondb.bin lgvid.ax user.bnd dark.bnd saves; do
         cp -a "$out/$item" "$out/q8r/"
     done
     expected_mod_darkinst >"$out/q8r/Darkinst.cfg"
     expected_root_darkinst >"$out/Darkinst.cfg"
-    mv "$out/q8r/books/english/"* "$out/q8r/books/"
-    mv "$out/q8r/strings/english/"* "$out/q8r/strings/"
-    for voice in "$out"/q8r/snd/*; do mv "$voice/english/"* "$voice/"; done
+    # Same-named files one level up are replaced, same-named folders merged.
+    local english
+    for english in "$out/q8r/books/english" "$out/q8r/strings/english" "$out"/q8r/snd/*/english; do
+        cp -a "$english/." "$english/.."
+        find "$english" -mindepth 1 -delete
+    done
 }
 
 # run_patcher GAME: runs $patcher there with no terminal; sets code, out, err

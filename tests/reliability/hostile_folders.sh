@@ -225,7 +225,8 @@ scenario_links() {
     # Links inside a copied folder stay links; a loop is an item like any other.
     ln -s "$outside/saves-elsewhere" "$game/saves/elsewhere"
     ln -s . "$game/q8r/snd/cop2/english/loop"
-    # A video that is a link out: the corrected file is found under its name.
+    # A video that is a link out: as on Windows, the file the link names is
+    # patched and the link stays.
     ln -sf "$outside/CS18.avi" "$game/q8r/movies/CS18.avi"
     local expected_outside=$scratch/links/expected-outside
     cp -a "$outside" "$expected_outside"
@@ -233,7 +234,6 @@ scenario_links() {
     rm "$expected_outside/strings-en/goals.str"
     run_patcher "$game"
     check "links: exit code and no box" "0 " "$code $err"
-    # Whether the linked video's own file takes the correction is the engine's business.
     check "links: outside, only what the followed links lead to changed" \
         "$(tree_of "$expected_outside" | grep -v '^CS18.avi ')" "$(tree_of "$outside" | grep -v '^CS18.avi ')"
     check "links: a link in a moved folder moved as a link" \
@@ -247,8 +247,8 @@ scenario_links() {
         "not a link $(expected_mod_darkinst | od -An -tx1 -v)" "$(link_of "$game/q8r/Darkinst.cfg") $(od -An -tx1 -v "$game/q8r/Darkinst.cfg")"
     check "links: the saves' link was copied as a link" "link to $outside/saves-elsewhere" "$(link_of "$game/q8r/saves/elsewhere")"
     check "links: the loop moved as a link" "link to ." "$(link_of "$game/q8r/snd/cop2/loop")"
-    check_true "links: the linked video's name gives the corrected file" \
-        'cmp -s "$game/q8r/movies/CS18.avi" "$game.corrected/CS18.avi"'
+    check_true "links: the linked video stays a link to the corrected file" \
+        '[ -L "$game/q8r/movies/CS18.avi" ] && cmp -s "$outside/CS18.avi" "$game.corrected/CS18.avi"'
     check_true "links: the linked patch data was used, then its link removed" \
         '[ ! -e "$game/q8r/movies/CS29.avi.upd" ] && [ ! -L "$game/q8r/movies/CS29.avi.upd" ] && cmp -s "$game/q8r/movies/CS29.avi" "$game.corrected/CS29.avi"'
 

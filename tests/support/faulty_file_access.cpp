@@ -82,10 +82,32 @@ bool FaultyLink(const char* existing, const char* to) {
     return base.link && base.link(existing, to);
 }
 
+bool FaultySyncFolderOf(const char* path) {
+    if (Strike(kCallSync)) return false;
+    return base.syncFolderOf(path);
+}
+
+bool FaultySyncFileSystem(const char* path) {
+    return base.syncFileSystem(path);
+}
+
+void FaultyStartWriteBack(FileHandle* file, uint64_t offset, uint64_t length) {
+    base.startWriteBack(file, offset, length);
+}
+
+std::string FaultyFollowLinks(const char* path) {
+    return base.followLinks(path);
+}
+
+bool FaultySameFile(const char* a, const char* b) {
+    return base.sameFile(a, b);
+}
+
 const FileAccess kFaultyFileAccess = {
     FaultyOpen, FaultyRead, FaultyWrite, FaultySeek, FaultySize, FaultyFlush,
     FaultyClose, FaultyRename, FaultyReplace, FaultyRemove, FaultyExists,
-    FaultyLink,
+    FaultyLink, FaultySyncFolderOf, FaultySyncFileSystem, FaultyStartWriteBack, FaultyFollowLinks,
+    FaultySameFile,
 };
 
 const FileAccess& Arm(FileCall call, int failAt) {
@@ -114,6 +136,7 @@ bool FaultyFileAccess::Failed() const {
 }
 
 const char* FileCallName(FileCall call) {
-    static const char* const names[] = {"open", "read", "write", "flush", "close", "rename", "replace", "remove"};
+    static const char* const names[] = {"open", "read", "write", "flush", "close", "rename", "replace", "remove",
+                                        "folder sync"};
     return call < kCallCount ? names[call] : "?";
 }

@@ -6,7 +6,11 @@
 
 #include "support/platform_scope.h"
 
-enum FileCall { kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose, kCallRename, kCallReplace, kCallRemove, kCallCount };
+enum FileCall {
+    kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose, kCallRename, kCallReplace, kCallRemove,
+    kCallSync,  // the folder sync after a name changed
+    kCallCount
+};
 
 // While installed, the `failAt`-th call (counting from 1) of kind `call`
 // fails; failAt 0 fails none and only counts. Open failures apply only to

@@ -29,8 +29,10 @@ void LayOutV10Game(const ScratchFolder& game) {
     game.Write("q8r/books/english/book1.str", "book 1");
     game.Write("q8r/books/english/letters/note.str", "note");
     game.Write("q8r/strings/english/objectives.str", "goals");
+    game.Write("q8r/strings/english/objnames.str", "names");
     for (const std::string& voice : kGameVoiceFolders) {
         game.Write("q8r/snd/" + voice + "/english/line.wav", "voice " + voice);
+        game.Write("q8r/snd/" + voice + "/english/alert.wav", "alert " + voice);
     }
     game.MakeFolder("q8r/movies");
 }
@@ -41,7 +43,8 @@ std::vector<std::string> V11TreeOfLaidOutGame() {
         "q8r/", "q8r/saves/", "q8r/saves/save_0/", "q8r/saves/save_0/game.sav", "q8r/saves/save_1/",
         "q8r/saves/save_1/game.sav",
         "q8r/books/", "q8r/books/english/", "q8r/books/book1.str", "q8r/books/letters/", "q8r/books/letters/note.str",
-        "q8r/strings/", "q8r/strings/english/", "q8r/strings/objectives.str", "q8r/snd/", "q8r/movies/",
+        "q8r/strings/", "q8r/strings/english/", "q8r/strings/objectives.str", "q8r/strings/objnames.str", "q8r/snd/",
+        "q8r/movies/",
     };
     for (const std::string& item : kRootFiles) {
         tree.push_back(item);
@@ -52,6 +55,7 @@ std::vector<std::string> V11TreeOfLaidOutGame() {
         tree.push_back(folder);
         tree.push_back(folder + "english/");
         tree.push_back(folder + "line.wav");
+        tree.push_back(folder + "alert.wav");
     }
     std::sort(tree.begin(), tree.end());
     return tree;

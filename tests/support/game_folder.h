@@ -12,8 +12,8 @@ extern const std::vector<std::string> kGameConfigItems;
 extern const std::vector<std::string> kGameVoiceFolders;
 
 // The game root's nine configuration items (saves/ with two saved games),
-// q8r.exe, and the mod folder with English books, strings and all 23 voice
-// folders, each voice holding one sound in its english folder.
+// q8r.exe, and the mod folder with English books (files and a folder),
+// strings and all 23 voice folders (files only, as most english folders are).
 void LayOutV10Game(const ScratchFolder& game);
 
 // The tree LayOutV10Game makes once the migration steps have run.

@@ -115,10 +115,26 @@ bool MemoryExists(const char* path) {
     return store->count(MemoryFileKey(path)) == 1;
 }
 
+bool MemorySynced(const char*) {
+    return true;
+}
+
+void MemoryStartWriteBack(FileHandle*, uint64_t, uint64_t) {}
+
+// Memory holds no links.
+std::string MemoryFollowLinks(const char* path) {
+    return path;
+}
+
+bool MemorySameFile(const char* a, const char* b) {
+    return MemoryExists(a) && MemoryFileKey(a) == MemoryFileKey(b);
+}
+
 const FileAccess kMemoryFileAccess = {
     MemoryOpen, MemoryRead, MemoryWrite, MemorySeek, MemorySize, MemoryFlush,
     MemoryClose, MemoryRename, MemoryReplace, MemoryRemove, MemoryExists,
     nullptr,  // no hard links: callers copy instead
+    MemorySynced, MemorySynced, MemoryStartWriteBack, MemoryFollowLinks, MemorySameFile,
 };
 
 }  // namespace

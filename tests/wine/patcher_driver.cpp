@@ -11,6 +11,7 @@
 //                    DIR\box.go (so a screenshot can be taken)
 //   --read-only      give GAME_DIR\RELATIVE the read-only attribute first
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -84,17 +85,14 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-PROCESS_INFORMATION Start(const std::string& patcher, const std::string& folder) {
-    STARTUPINFOA startup = {};
+// Wide, so that a game folder named in letters the code page lacks is
+// reached as it is.
+PROCESS_INFORMATION Start(const std::wstring& patcher, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + patcher + "\"";
-    if (!CreateProcessA(patcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+    std::wstring commandLine = L"\"" + patcher + L"\"";
+    if (!CreateProcessW(patcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                         &startup, &process)) {
         Log("start-failed=" + std::to_string(GetLastError()));
     }
@@ -116,9 +114,6 @@ void LogPatcherWindow(HWND window) {
     Log(line);
     std::snprintf(line, sizeof line, "screen=%d,%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     Log(line);
-    std::snprintf(line, sizeof line, "window.background=%lu",
-                  static_cast<unsigned long>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)));
-    Log(line);
     std::snprintf(line, sizeof line, "window.sysmenu=%d", (GetWindowLongA(window, GWL_STYLE) & WS_SYSMENU) ? 1 : 0);
     Log(line);
     int index = 0;
@@ -134,6 +129,19 @@ void LogPatcherWindow(HWND window) {
         Log("child" + std::to_string(index) + ".text=" + Escaped(TextOf(child)));
         ++index;
     }
+}
+
+// The class brush as painted: another process's class record is not shown
+// everywhere (Wine answers 0), the pixels are. The point lies between the
+// two labels, where only the background shows.
+void LogBackground(HWND window) {
+    HDC dc = GetDC(window);
+    char line[128];
+    std::snprintf(line, sizeof line, "window.background=%06lX scroll-bar=%06lX",
+                  static_cast<unsigned long>(GetPixel(dc, 2, 50)),
+                  static_cast<unsigned long>(GetSysColor(COLOR_SCROLLBAR)));
+    Log(line);
+    ReleaseDC(window, dc);
 }
 
 HWND StatusLine(HWND window) {
@@ -180,8 +188,12 @@ int main(int argc, char** argv) {
     }
     logFile = std::fopen(argv[1], "wb");
     if (!logFile) return 2;
-    const std::string patcher = argv[2];
     const std::string folder = argv[3];
+    int wideCount = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (!wide || wideCount < 4) return 2;
+    const std::wstring patcher = wide[2];
+    const std::wstring wideFolder = wide[3];
     bool secondStart = false;
     std::string pauseFolder;
     DWORD timeoutMs = 60000;
@@ -198,10 +210,19 @@ int main(int argc, char** argv) {
             timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         }
     }
-    Log(std::string("wine=") + (RunningUnderWine() ? "1" : "0"));
 
-    PROCESS_INFORMATION process = Start(patcher, folder);
-    if (!process.hProcess) return 1;
+    // A scroll-bar colour of its own, so that the background check cannot
+    // pass by chance with a white or grey brush; put back at the end.
+    const int scrollBar = COLOR_SCROLLBAR;
+    const COLORREF usualScrollBar = GetSysColor(COLOR_SCROLLBAR);
+    const COLORREF testScrollBar = RGB(0x12, 0x9A, 0x56);
+    SetSysColors(1, &scrollBar, &testScrollBar);
+
+    PROCESS_INFORMATION process = Start(patcher, wideFolder);
+    if (!process.hProcess) {
+        SetSysColors(1, &scrollBar, &usualScrollBar);
+        return 1;
+    }
     HWND window = nullptr;
     int boxes = 0;
     DWORD waited = 0;
@@ -227,8 +248,9 @@ int main(int argc, char** argv) {
             Log(prefix + ".icon=" + (BoxShowsIcon(box) ? "1" : "0"));
             Log(prefix + ".buttons=" + BoxButtons(box));
             Log(prefix + ".status=" + Escaped(TextOf(StatusLine(window))));
+            if (boxes == 1 && window) LogBackground(window);
             if (boxes == 1 && secondStart) {
-                PROCESS_INFORMATION second = Start(patcher, folder);
+                PROCESS_INFORMATION second = Start(patcher, wideFolder);
                 bool showedWindow = false;
                 DWORD result = WAIT_TIMEOUT;
                 for (int i = 0; i < 500 && result == WAIT_TIMEOUT; ++i) {
@@ -264,6 +286,7 @@ int main(int argc, char** argv) {
     WaitForSingleObject(process.hProcess, 5000);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
+    SetSysColors(1, &scrollBar, &usualScrollBar);
     Log("boxes=" + std::to_string(boxes));
     Log("exit=" + std::to_string(static_cast<int>(code)));
     std::fclose(logFile);

@@ -1,0 +1,59 @@
+// New content for a file, put in its place in one step, in the manner of a
+// lock file: begin, write, then commit or abandon. The content goes to a side
+// file beside the target, made afresh and never through a link; the commit
+// flushes it and only then lets it take the target's name. Whatever fails,
+// the target's name holds either its old file or the complete new one, and
+// the result says which.
+//
+// Every writer of a file the player owns goes through here: the
+// configuration rewrites, the patch engine's new video and backup copy, the
+// POSIX copy, and the maintainers' tool.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "file_access.h"
+
+struct Replacement {
+    const FileAccess* files = nullptr;
+    std::string target;  // the file whose place the content takes, links followed
+    std::string side;    // where the content is written until the commit
+    FileHandle* file = nullptr;
+    uint64_t written = 0;
+    uint64_t handedToDisk = 0;  // bytes whose write-back was started
+    bool onDisk = false;        // flushed and closed
+};
+
+// Removes a side file left by an earlier run and makes it afresh: false when
+// it cannot be made (a name taken by a folder, a read-only folder, ...). A
+// target that is a symbolic link is replaced at the file the link names, so
+// the side file lies beside that file and the link stays.
+// The platform's file access unless a layer passes its own.
+bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix);
+bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix, const FileAccess& files);
+
+// False when not every byte could be written; the replacement must then be
+// abandoned.
+bool WriteReplacement(Replacement& replacement, const void* data, size_t size);
+
+// Flushes and closes the side file, for a caller that must close it before
+// other files and commit later. False when the content may not be on disk;
+// the replacement must then be abandoned.
+bool FinishReplacement(Replacement& replacement);
+
+// Finishes the side file if that is still to do and puts it in the target's
+// place, then
+// makes the new name durable. True once the target holds the new content,
+// even when the folder could not be synced; false, with the side file gone
+// and the target as it was, otherwise.
+bool CommitReplacement(Replacement& replacement);
+
+// Closes and removes the side file; the target stays as it was.
+void AbandonReplacement(Replacement& replacement);
+
+// Closes the side file and leaves it as it is, for a caller whose side file
+// tells how far it got; the target stays as it was. Nothing to do when the
+// side file was never made.
+void LeaveReplacement(Replacement& replacement);
