@@ -34,6 +34,11 @@ bool FindNameIgnoringCase(const std::string& folder, const std::string& name, st
     return any;
 }
 
+std::string FoldedName(std::string name) {
+    for (char& c : name) c = FoldCase(c);
+    return name;
+}
+
 bool SameNameIgnoringCase(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b) {
         if (FoldCase(*a) != FoldCase(*b)) return false;

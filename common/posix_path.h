@@ -17,5 +17,9 @@ std::string ResolvePath(const char* path);
 // repeatable. False when there is none.
 bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found);
 
+// `name` with its ASCII capitals made small: names that differ only in
+// letter case have the same folded name.
+std::string FoldedName(std::string name);
+
 // ASCII-only letter-case-blind comparison, as the game's file system does it.
 bool SameNameIgnoringCase(const char* a, const char* b);

@@ -70,13 +70,6 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
     return true;
 }
 
-std::string Folded(std::string name) {
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name;
-}
-
 // The names in the target folders of one operation, each folder listed once
 // and kept up to date as items arrive, so that a folder of N items costs N
 // look-ups and not N listings. Per folder: folded name to the name on disk,
@@ -85,7 +78,7 @@ using FolderNames = std::unordered_map<std::string, std::string>;
 using TargetNames = std::unordered_map<std::string, FolderNames>;
 
 void NoteName(FolderNames& names, const std::string& name) {
-    std::string& slot = names[Folded(name)];
+    std::string& slot = names[FoldedName(name)];
     if (slot.empty() || name < slot) slot = name;
 }
 
@@ -107,7 +100,7 @@ std::string TargetFor(TargetNames& targets, const std::string& folder, const std
     struct stat info;
     if (Inspect(exact, &info)) return exact;
     FolderNames& names = NamesIn(targets, folder);
-    const auto known = names.find(Folded(name));
+    const auto known = names.find(FoldedName(name));
     // An entry gone since the listing is no longer a match.
     if (known != names.end() && Inspect(Join(folder, known->second), &info)) return Join(folder, known->second);
     NoteName(names, name);
