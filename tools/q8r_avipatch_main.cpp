@@ -1,8 +1,17 @@
+#include <cstdio>
 #include <iostream>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 
 #include "avi_patch_maker.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunAviPatchTool(args, std::cout, std::cerr);
+    return RunAviPatchTool(args, std::cout, std::cerr, isatty(fileno(stderr)) != 0);
 }
