@@ -120,14 +120,30 @@ TEST_F(PatchToolTest, MadePatchesTurnTheOriginalIntoTheCorrectedFile) {
     }
 }
 
-TEST_F(PatchToolTest, ScatteredEditsCostAFewWordsEach) {
+// Each edit costs its bytes and two entries at most; shared runs too short
+// to pay for the entries around them travel as literal bytes.
+TEST_F(PatchToolTest, PatchesCostNoMoreThanTheirEdits) {
     const Bytes original = RandomBytes(1 << 20, 11);
-    const Bytes corrected = Scatter(original, 100, 12);
-    Bytes patch;
-    std::string error;
-    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), {}, &patch, &error));
-    const size_t edits = original.size() / 100;
-    EXPECT_LE(patch.size(), 32 + edits * (1 + 5 * 4) + 64);
+    // A 16-byte copy between two literals costs 12 + 8 bytes of entries.
+    Bytes mostlyShared = original;
+    for (size_t at = 16; at + 4 <= mostlyShared.size(); at += 20) {
+        for (size_t k = at; k < at + 4; ++k) mostlyShared[k] ^= 0xA5;
+    }
+    const struct {
+        const char* name;
+        Bytes corrected;
+        size_t largest;
+    } cases[] = {
+        {"one byte in 100", Scatter(original, 100, 12), 32 + original.size() / 100 * (1 + 5 * 4) + 64},
+        {"16 shared bytes in 20", mostlyShared, 32 + 8 + original.size()},
+    };
+    for (const auto& c : cases) {
+        Bytes patch;
+        std::string error;
+        ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), c.corrected.data(), c.corrected.size(), {}, &patch,
+                                 &error));
+        EXPECT_LE(patch.size(), c.largest) << c.name;
+    }
 }
 
 TEST_F(PatchToolTest, OptionsOutsideTheFormatAreRefused) {

@@ -22,7 +22,8 @@ const char kUsage[] =
     "describe  shows what PATCH holds and checks it, against ORIGINAL if given;\n"
     "          exits with 1 when the patch would not apply cleanly\n"
     "\n"
-    "--buffer-size  the working buffer the patch asks for (default 1048576);\n"
+    "--buffer-size  the working buffer the patch asks for (default 1048576, at\n"
+    "               most 268435456, which a 32-bit patcher can allocate);\n"
     "               segments are at most its size less 8\n"
     "--max-segment  cut segments to at most this many bytes\n";
 
