@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -350,19 +351,23 @@ TEST_F(PatchToolTest, LongMakeShowsProgressOnlyOnATerminal) {
     EXPECT_EQ(run.err, "");
 }
 
-// Sparse files: their size is all that is looked at before the refusal.
+// Sparse files: only their last byte is written, and only their size is
+// looked at before the refusal.
 TEST_F(PatchToolTest, FilesTooLargeAreRefusedBeforeTheyAreRead) {
+    const auto writeSized = [this](const char* name, uint64_t size) {
+        std::ofstream file(folder.Root() / name, std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(size - 1));
+        file.put('x');
+    };
     folder.Write("small", "abcdefgh");
-    folder.Write("2gib", "");
-    std::filesystem::resize_file(folder.Root() / "2gib", uint64_t{1} << 31);
-    folder.Write("8tib", "");
-    std::filesystem::resize_file(folder.Root() / "8tib", uint64_t{1} << 43);
+    writeSized("2gib", uint64_t{1} << 31);
+    writeSized("huge", uint64_t{1} << 40);
     const std::string out = folder.PathText("out.upd");
     const struct {
         std::string original, corrected, message;
     } cases[] = {
         {"2gib", "small", "2147483648 bytes, more than the 2147483647 the format can address"},
-        {"small", "8tib", "8796093022208 bytes, too large to hold in memory"},
+        {"small", "huge", "1099511627776 bytes, too large to hold in memory"},
     };
     for (const auto& c : cases) {
         const ToolRun run = RunTool({"make", folder.PathText(c.original), folder.PathText(c.corrected), out});
