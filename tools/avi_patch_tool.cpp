@@ -1,10 +1,10 @@
 // q8r-avipatch: make, apply and inspect patch data files.
 #include <cstdlib>
+#include <ios>
 #include <new>
+#include <ostream>
 #include <stdexcept>
 #include <string>
-#include <ios>
-#include <ostream>
 
 #include "avi_patch_maker.h"
 #include "file_access.h"
