@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -11,6 +13,14 @@
 #include "platform.h"
 #include "support/faulty_file_access.h"
 #include "support/scratch_folder.h"
+
+// A failed allocation is something the tool reports; under ASan it would
+// end the run instead.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
 
 namespace {
 
@@ -58,7 +68,6 @@ std::vector<Pair> Pairs() {
     small.maxSegment = 4096;
     PatchMakeOptions odd;
     odd.maxSegment = 7;
-    odd.blockSize = 8;
     PatchMakeOptions large;
     large.bufferSize = 3000000;
     Bytes moved = Erase(base, 50000, 30000);
@@ -113,26 +122,41 @@ TEST_F(PatchToolTest, MadePatchesTurnTheOriginalIntoTheCorrectedFile) {
     }
 }
 
-TEST_F(PatchToolTest, ScatteredEditsCostAFewWordsEach) {
+// Each edit costs its bytes and two entries at most; shared runs too short
+// to pay for the entries around them travel as literal bytes.
+TEST_F(PatchToolTest, PatchesCostNoMoreThanTheirEdits) {
     const Bytes original = RandomBytes(1 << 20, 11);
-    const Bytes corrected = Scatter(original, 100, 12);
-    Bytes patch;
-    std::string error;
-    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), {}, &patch, &error));
-    const size_t edits = original.size() / 100;
-    EXPECT_LE(patch.size(), 32 + edits * (1 + 5 * 4) + 64);
+    // A 16-byte copy between two literals costs 12 + 8 bytes of entries.
+    Bytes mostlyShared = original;
+    for (size_t at = 16; at + 4 <= mostlyShared.size(); at += 20) {
+        for (size_t k = at; k < at + 4; ++k) mostlyShared[k] ^= 0xA5;
+    }
+    const struct {
+        const char* name;
+        Bytes corrected;
+        size_t largest;
+    } cases[] = {
+        {"one byte in 100", Scatter(original, 100, 12), 32 + original.size() / 100 * (1 + 5 * 4) + 64},
+        {"16 shared bytes in 20", mostlyShared, 32 + 8 + original.size()},
+    };
+    for (const auto& c : cases) {
+        Bytes patch;
+        std::string error;
+        ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), c.corrected.data(), c.corrected.size(), {}, &patch,
+                                 &error));
+        EXPECT_LE(patch.size(), c.largest) << c.name;
+    }
 }
 
 TEST_F(PatchToolTest, OptionsOutsideTheFormatAreRefused) {
     const Bytes bytes = RandomBytes(100, 13);
     const struct {
-        uint32_t bufferSize, maxSegment, blockSize;
-    } cases[] = {{255, 0, 32}, {0, 0, 32}, {256, kMinimumPatchBuffer - 7, 32}, {2000000, 1999993, 32}, {256, 0, 3}};
+        uint32_t bufferSize, maxSegment;
+    } cases[] = {{255, 0}, {0, 0}, {256, kMinimumPatchBuffer - 7}, {2000000, 1999993}};
     for (const auto& c : cases) {
         PatchMakeOptions options;
         options.bufferSize = c.bufferSize;
         options.maxSegment = c.maxSegment;
-        options.blockSize = c.blockSize;
         Bytes patch;
         std::string error;
         EXPECT_FALSE(MakeAviPatch(bytes.data(), bytes.size(), bytes.data(), bytes.size(), options, &patch, &error))
@@ -169,13 +193,14 @@ TEST_F(PatchToolTest, PatchCutAtEveryLengthEndsUnexpectedly) {
 }
 
 TEST(DescribeAviPatch, NamesEveryWayAPatchBreaksTheFormatOrMissesTheOriginal) {
-    const Bytes original = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
-    const Bytes corrected = {'a', 'b', 'c', 'd', 'X', 'Y', 'Z', 'e', 'f', 'g', 'h'};
-    PatchMakeOptions options;
-    options.blockSize = 4;
+    // Copy 16, literal "XYZ", copy 16: the shortest copies worth their entries.
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef";
+    const Bytes original(letters.begin(), letters.end());
+    const std::string edited = letters.substr(0, 16) + "XYZ" + letters.substr(16);
+    const Bytes corrected(edited.begin(), edited.end());
     Bytes good;
     std::string error;
-    ASSERT_TRUE(MakeAviPatch(original.data(), 8, corrected.data(), 11, options, &good, &error));
+    ASSERT_TRUE(MakeAviPatch(original.data(), 32, corrected.data(), 35, {}, &good, &error));
     ASSERT_EQ(good.size(), 67u);
     const auto poke = [&good](size_t offset, uint32_t value, bool fixSum) {
         Bytes patch = good;
@@ -186,7 +211,7 @@ TEST(DescribeAviPatch, NamesEveryWayAPatchBreaksTheFormatOrMissesTheOriginal) {
         return patch;
     };
     Bytes otherOriginal = original;
-    otherOriginal[6] = 'G';
+    otherOriginal[20] = '!';
     const struct {
         const char* name;
         Bytes patch;
@@ -198,17 +223,19 @@ TEST(DescribeAviPatch, NamesEveryWayAPatchBreaksTheFormatOrMissesTheOriginal) {
         {"cut header", Bytes(good.begin(), good.begin() + 31), nullptr, "shorter than its 32-byte header"},
         {"magic", poke(0, 0, false), nullptr, "magic"},
         {"buffer", poke(16, 255, false), nullptr, "bufferSize"},
+        {"huge original size", poke(20, 0x80000000, false), nullptr, "originalSize is at or above 2^31"},
+        {"huge offset", poke(32 + 8, 0x80000000, true), nullptr, "entry at word 0 has an offset at or above 2^31"},
         {"word count", poke(24, 1, false), nullptr, "wordCount is below 2"},
         {"huge word count", poke(24, 0x40000000, false), nullptr, "wordCount is above"},
         {"cut table", Bytes(good.begin(), good.begin() + 60), nullptr, "cut short"},
         {"table sum", poke(28, 0, false), nullptr, "tableSum"},
         {"literal checksum", poke(32 + 16, 0, true), nullptr, "entry at word 3 has a wrong checksum"},
-        {"copy past the end", poke(32 + 28, 5, true), nullptr, "entry at word 5 copies past the end"},
+        {"copy past the end", poke(32 + 28, 17, true), nullptr, "entry at word 5 copies past the end"},
         {"too long", poke(32, kMinimumPatchBuffer - 7, true), nullptr, "entry at word 0 is longer"},
         {"past the table", poke(32 + 20, kLiteralFlag, true), nullptr, "runs past the end of the table"},
         {"missing literal bytes", Bytes(good.begin(), good.begin() + 65), nullptr, "literal bytes past the end"},
         {"other original", good, &otherOriginal, "entry at word 5 does not match the original"},
-        {"shorter original", good, &corrected, "the original is 11 bytes, the patch is for 8"},
+        {"shorter original", good, &corrected, "the original is 35 bytes, the patch is for 32"},
     };
     for (const auto& c : cases) {
         const PatchDescription d = DescribeAviPatch(c.patch.data(), c.patch.size(), c.against ? c.against->data() : nullptr,
@@ -233,9 +260,9 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun RunTool(const std::vector<std::string>& args) {
+ToolRun RunTool(const std::vector<std::string>& args, bool errIsTerminal = false) {
     std::ostringstream out, err;
-    const int code = RunAviPatchTool(args, out, err);
+    const int code = RunAviPatchTool(args, out, err, errIsTerminal);
     return {code, out.str(), err.str()};
 }
 
@@ -257,6 +284,10 @@ TEST_F(PatchToolTest, CommandLineMakesDescribesAndApplies) {
     EXPECT_NE(run.out.find("applies to the original"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("longest segment:  100\n"), std::string::npos) << run.out;
     EXPECT_EQ(RunTool({"describe", patch, folder.PathText("fixed.avi")}).code, 1);
+    folder.Write("empty.avi", "");
+    run = RunTool({"describe", patch, folder.PathText("empty.avi")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("the original is 0 bytes"), std::string::npos) << run.out;
 
     run = RunTool({"apply", video, patch});
     EXPECT_EQ(run.code, 0) << run.err;
@@ -286,6 +317,7 @@ TEST_F(PatchToolTest, CommandLineErrorsGoToStandardErrorWithAFailingExit) {
         {{"make", "--max-segment", "0", a, a, out}, 2, "at least 1"},
         {{"make", "--buffer-size", "99999999999", a, a, out}, 2, "--buffer-size needs a number"},
         {{"make", "--buffer-size", "100", a, a, out}, 1, "at least 256"},
+        {{"make", "--buffer-size", "268435457", a, a, out}, 1, "at most 268435456"},
         {{"make", missing, a, out}, 1, "cannot open " + missing},
         {{"make", a, missing, out}, 1, "cannot open " + missing},
         {{"apply", a}, 2, "apply needs ORIGINAL and PATCH"},
@@ -323,6 +355,45 @@ TEST_F(PatchToolTest, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
         EXPECT_EQ(folder.Read("a"), "abcdefgh");
         EXPECT_EQ(folder.Read("b"), "abcdXYZefgh");
         EXPECT_EQ(folder.Tree(), (std::vector<std::string>{"a", "a-again", "b"}));
+    }
+}
+
+TEST_F(PatchToolTest, LongMakeShowsProgressOnlyOnATerminal) {
+    folder.Write("a", Text(RandomBytes(65536, 19)));
+    folder.Write("b", Text(RandomBytes(3 << 20, 20)));
+    const std::vector<std::string> args = {"make", folder.PathText("a"), folder.PathText("b"), folder.PathText("out.upd")};
+    ToolRun run = RunTool(args, true);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("\rsearching for copies: 33 %"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.back(), '\r');
+    run = RunTool(args, false);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+}
+
+// Sparse files: only their last byte is written, and only their size is
+// looked at before the refusal.
+TEST_F(PatchToolTest, FilesTooLargeAreRefusedBeforeTheyAreRead) {
+    const auto writeSized = [this](const char* name, uint64_t size) {
+        std::ofstream file(folder.Root() / name, std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(size - 1));
+        file.put('x');
+    };
+    folder.Write("small", "abcdefgh");
+    writeSized("2gib", uint64_t{1} << 31);
+    writeSized("huge", uint64_t{1} << 40);
+    const std::string out = folder.PathText("out.upd");
+    const struct {
+        std::string original, corrected, message;
+    } cases[] = {
+        {"2gib", "small", "2147483648 bytes, more than the 2147483647 the format can address"},
+        {"small", "huge", "1099511627776 bytes, too large to hold in memory"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool({"make", folder.PathText(c.original), folder.PathText(c.corrected), out});
+        EXPECT_EQ(run.code, 1) << c.original;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(folder.Exists("out.upd"));
     }
 }
 

@@ -3,14 +3,27 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 namespace {
 
-constexpr uint64_t kHashMultiplier = 0x100000001B3ull;
-// How far behind the end of a copy an in-place overwrite may reach, and how
-// many equal bytes after it count as the original going on.
-constexpr size_t kResyncReach = 16;
-constexpr size_t kResyncMatch = 16;
+// Matches are found from runs of this many equal bytes, read as one word.
+constexpr size_t kSeedLength = 8;
+// The original is indexed at every second position: a match of at least
+// kSeedLength + 1 bytes is still found, and the index takes half the memory.
+constexpr size_t kIndexStep = 2;
+// A copy entry costs 12 bytes of table; a literal entry 8 plus its bytes.
+constexpr uint64_t kCopyCost = 12;
+constexpr uint64_t kLiteralCost = 8;
+// Shorter matches pay for their entry only between two copies, and kept,
+// they hide longer ones that start a few bytes on (measured on real pairs).
+constexpr size_t kShortestMatch = 13;
+// After a match at least this long the search goes on at its end; after a
+// shorter one at the next byte, where a longer one may start.
+constexpr size_t kLongMatch = 16;
+// Bounds the work of growing a match backwards through long equal runs.
+constexpr size_t kLongestReachBack = 1 << 20;
+constexpr uint64_t kProgressStep = 1 << 20;
 
 // Bytes from which `a` and `b` first differ, at most `limit`.
 size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
@@ -26,33 +39,185 @@ size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
     return length;
 }
 
-uint64_t BlockHash(const uint8_t* bytes, size_t length) {
-    uint64_t hash = 0;
-    for (size_t k = 0; k < length; ++k) hash = hash * kHashMultiplier + bytes[k];
-    return hash;
+uint64_t SeedAt(const uint8_t* bytes) {
+    uint64_t seed;
+    std::memcpy(&seed, bytes, kSeedLength);
+    return seed;
 }
 
-// Where the original's blocks start, by hash; one block per bucket.
-struct BlockIndex {
-    std::vector<uint32_t> buckets;  // block offset + 1, 0 for none
+// Every kIndexStep-th position of the original by the seed that starts
+// there, newest first in each chain.
+struct SeedIndex {
+    std::vector<uint32_t> heads;  // position / kIndexStep + 1, 0 for none
+    std::vector<uint32_t> next;   // the same, for the position before it in the chain
     int shift = 64;
 
-    size_t Bucket(uint64_t hash) const { return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift); }
+    size_t Bucket(uint64_t seed) const { return static_cast<size_t>((seed * 0x9E3779B97F4A7C15ull) >> shift); }
 };
 
-BlockIndex IndexOriginal(const uint8_t* original, size_t size, size_t block) {
-    BlockIndex index;
-    const size_t blocks = size / block;
-    if (blocks == 0) return index;
+SeedIndex IndexOriginal(const uint8_t* original, size_t size) {
+    SeedIndex index;
+    if (size < kSeedLength) return index;
+    const size_t positions = (size - kSeedLength) / kIndexStep + 1;
+    // Two positions a bucket on average: chains stay short, heads small.
     int bits = 10;
-    while ((size_t{1} << bits) < 2 * blocks) ++bits;
-    index.buckets.assign(size_t{1} << bits, 0);
+    while ((size_t{1} << bits) < positions / 2) ++bits;
+    index.heads.assign(size_t{1} << bits, 0);
+    index.next.resize(positions);
     index.shift = 64 - bits;
-    for (size_t j = 0; j < blocks; ++j) {
-        uint32_t& slot = index.buckets[index.Bucket(BlockHash(original + j * block, block))];
-        if (slot == 0) slot = static_cast<uint32_t>(j * block + 1);
+    for (size_t k = 0; k < positions; ++k) {
+        uint32_t& head = index.heads[index.Bucket(SeedAt(original + k * kIndexStep))];
+        index.next[k] = head;
+        head = static_cast<uint32_t>(k + 1);
     }
     return index;
+}
+
+// corrected[start, end) equals the original from `offset` on.
+struct Match {
+    size_t start;
+    size_t end;
+    uint32_t offset;
+};
+
+// Walks the corrected file once, looking up the seed at each position not
+// yet covered, and keeps the candidate that reaches furthest, grown back as
+// far as it goes. Starts and ends both rise: a match that holds earlier
+// ones whole replaces them.
+std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, const uint8_t* corrected,
+                               size_t correctedSize, uint32_t searchDepth,
+                               const std::function<void(uint64_t, uint64_t)>& progress) {
+    std::vector<Match> matches;
+    const SeedIndex index = IndexOriginal(original, originalSize);
+    if (index.heads.empty()) return matches;
+    uint64_t reported = 0;
+    size_t p = 0;
+    while (p + kSeedLength <= correctedSize) {
+        if (progress && p - reported >= kProgressStep) {
+            progress(p, correctedSize);
+            reported = p;
+        }
+        size_t bestLength = 0;
+        size_t bestOffset = 0;
+        const auto consider = [&](size_t offset) {
+            const size_t limit = std::min(correctedSize - p, originalSize - offset);
+            const size_t length = CommonLength(corrected + p, original + offset, limit);
+            if (length > bestLength) {
+                bestLength = length;
+                bestOffset = offset;
+            }
+        };
+        // Most edits overwrite bytes in place: the previous match's diagonal
+        // goes on behind them.
+        if (!matches.empty()) {
+            const Match& last = matches.back();
+            const size_t offset = last.offset + (p - last.start);
+            if (offset < originalSize) consider(offset);
+        }
+        uint32_t entry = index.heads[index.Bucket(SeedAt(corrected + p))];
+        for (uint32_t tries = 0; entry != 0 && tries < searchDepth && bestLength < correctedSize - p; ++tries) {
+            consider(size_t{entry - 1} * kIndexStep);
+            entry = index.next[entry - 1];
+        }
+        if (bestLength >= kSeedLength) {
+            size_t start = p;
+            size_t offset = bestOffset;
+            const size_t floor = p - std::min(p, kLongestReachBack);
+            while (start > floor && offset > 0 && corrected[start - 1] == original[offset - 1]) {
+                --start;
+                --offset;
+            }
+            const size_t end = p + bestLength;
+            if (end - start >= kShortestMatch && (matches.empty() || end > matches.back().end)) {
+                while (!matches.empty() && matches.back().start >= start) matches.pop_back();
+                matches.push_back({start, end, static_cast<uint32_t>(offset)});
+            }
+            if (bestLength >= kLongMatch) {
+                p = end;
+                continue;
+            }
+        }
+        ++p;
+    }
+    return matches;
+}
+
+struct Segment {
+    bool literal;
+    size_t start;
+    size_t end;
+    uint32_t offset;  // copies only
+};
+
+// The cheapest sequence of copies and literals, counted in patch bytes.
+// Segments start and end only at the matches' starts and ends ("keys"): a
+// copy from key k can end at any key up to the end of the latest match that
+// covers k, and as those ends rise with k, the cheapest start for each key
+// is kept in a queue that only ever drops from its front or its back.
+std::vector<Segment> ChooseSegments(const std::vector<Match>& matches, size_t correctedSize) {
+    std::vector<size_t> keys = {0, correctedSize};
+    keys.reserve(2 * matches.size() + 2);
+    for (const Match& m : matches) {
+        keys.push_back(m.start);
+        keys.push_back(m.end);
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+
+    constexpr uint64_t kNever = UINT64_MAX / 2;
+    constexpr uint32_t kNone = UINT32_MAX;
+    const size_t count = keys.size();
+    std::vector<uint32_t> cover(count, kNone);  // the latest match that holds the key's byte
+    std::vector<uint64_t> endsCopy(count, kNever), endsLiteral(count, kNever);
+    std::vector<uint32_t> copyFrom(count, 0);
+    std::vector<bool> literalGoesOn(count, false);
+    std::vector<uint32_t> queue;
+    queue.reserve(count);
+    size_t front = 0;
+    size_t m = 0;
+    endsCopy[0] = 0;
+    const auto best = [&](size_t k) { return std::min(endsCopy[k], endsLiteral[k]); };
+    const auto reach = [&](size_t k) { return matches[cover[k]].end; };
+    for (size_t j = 0; j < count; ++j) {
+        while (m < matches.size() && matches[m].start <= keys[j]) ++m;
+        if (m > 0 && matches[m - 1].end > keys[j]) cover[j] = static_cast<uint32_t>(m - 1);
+        if (j == 0) continue;
+        const size_t k = j - 1;
+        if (cover[k] != kNone) {
+            while (queue.size() > front && best(queue.back()) >= best(k)) queue.pop_back();
+            queue.push_back(static_cast<uint32_t>(k));
+        }
+        while (queue.size() > front && reach(queue[front]) < keys[j]) ++front;
+        if (queue.size() > front) {
+            endsCopy[j] = best(queue[front]) + kCopyCost;
+            copyFrom[j] = queue[front];
+        }
+        literalGoesOn[j] = endsLiteral[k] <= endsCopy[k] + kLiteralCost;
+        endsLiteral[j] = (literalGoesOn[j] ? endsLiteral[k] : endsCopy[k] + kLiteralCost) + (keys[j] - keys[k]);
+    }
+
+    std::vector<Segment> segments;
+    size_t j = count - 1;
+    bool literal = endsLiteral[j] < endsCopy[j];
+    while (j > 0) {
+        if (literal) {
+            if (!segments.empty() && segments.back().literal) {
+                segments.back().start = keys[j - 1];
+            } else {
+                segments.push_back({true, keys[j - 1], keys[j], 0});
+            }
+            literal = literalGoesOn[j];
+            --j;
+        } else {
+            const size_t k = copyFrom[j];
+            const Match& match = matches[cover[k]];
+            segments.push_back({false, keys[k], keys[j], static_cast<uint32_t>(match.offset + (keys[k] - match.start))});
+            literal = endsLiteral[k] < endsCopy[k];
+            j = k;
+        }
+    }
+    std::reverse(segments.begin(), segments.end());
+    return segments;
 }
 
 struct PatchWriter {
@@ -94,8 +259,9 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
         *error = "the buffer size must be at least 256";
         return false;
     }
-    if (options.blockSize < 4) {
-        *error = "the block size must be at least 4";
+    if (options.bufferSize > kLargestPatchBuffer) {
+        *error = "the buffer size may be at most " + std::to_string(kLargestPatchBuffer) +
+                 ", which a 32-bit patcher can still allocate";
         return false;
     }
     const uint32_t allowed = std::min<uint32_t>(EffectivePatchBuffer(options.bufferSize) - 8, ~kLiteralFlag);
@@ -105,61 +271,15 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     }
     PatchWriter writer;
     writer.longest = options.maxSegment ? options.maxSegment : allowed;
-
-    const size_t block = options.blockSize;
-    const BlockIndex index = IndexOriginal(original, originalSize, block);
-    uint64_t outgoing = 1;  // kHashMultiplier^(block - 1), for rolling the hash
-    for (size_t k = 1; k < block; ++k) outgoing *= kHashMultiplier;
-
-    size_t literalStart = 0;
-    size_t p = 0;
-    uint64_t hash = 0;
-    bool hashed = false;
-    size_t lastEnd = SIZE_MAX;  // where in the original the last copy ended
-    // Emits the literal bytes so far and a copy of the run shared from
-    // corrected[from] and original[offset], grown in both directions.
-    const auto copyRun = [&](size_t from, size_t offset) {
-        const size_t forward = std::min(correctedSize - from, originalSize - offset);
-        const size_t end = from + CommonLength(corrected + from, original + offset, forward);
-        while (from > literalStart && offset > 0 && corrected[from - 1] == original[offset - 1]) {
-            --from;
-            --offset;
+    const std::vector<Match> matches =
+        FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
+    for (const Segment& segment : ChooseSegments(matches, correctedSize)) {
+        if (segment.literal) {
+            writer.Literal(corrected + segment.start, segment.end - segment.start);
+        } else {
+            writer.Copy(original, segment.offset, segment.end - segment.start);
         }
-        writer.Literal(corrected + literalStart, from - literalStart);
-        writer.Copy(original, offset, end - from);
-        lastEnd = offset + (end - from);
-        literalStart = p = end;
-        hashed = false;
-    };
-    while (p < correctedSize) {
-        // Most edits overwrite a few bytes in place: look for the original
-        // going on just behind them before searching everywhere.
-        if (lastEnd != SIZE_MAX) {
-            const size_t resumeAt = lastEnd;
-            lastEnd = SIZE_MAX;
-            for (size_t skip = 1; skip <= kResyncReach; ++skip) {
-                if (p + skip + kResyncMatch > correctedSize || resumeAt + skip + kResyncMatch > originalSize) break;
-                if (CommonLength(corrected + p + skip, original + resumeAt + skip, kResyncMatch) == kResyncMatch) {
-                    copyRun(p + skip, resumeAt + skip);
-                    break;
-                }
-            }
-            if (lastEnd != SIZE_MAX) continue;
-        }
-        if (index.buckets.empty() || p + block > correctedSize) break;
-        if (!hashed) {
-            hash = BlockHash(corrected + p, block);
-            hashed = true;
-        }
-        const uint32_t slot = index.buckets[index.Bucket(hash)];
-        if (slot != 0 && std::memcmp(original + slot - 1, corrected + p, block) == 0) {
-            copyRun(p, slot - 1);
-            continue;
-        }
-        if (p + block < correctedSize) hash = (hash - corrected[p] * outgoing) * kHashMultiplier + corrected[p + block];
-        ++p;
     }
-    writer.Literal(corrected + literalStart, correctedSize - literalStart);
     // The smallest valid table is one entry; an empty result needs it too.
     if (writer.table.empty()) {
         writer.table.push_back(kLiteralFlag);
@@ -216,6 +336,7 @@ PatchDescription DescribeAviPatch(const uint8_t* patch, size_t patchSize, const 
     const uint8_t* table = patch + kAviPatchHeaderSize;
     const uint32_t sum = SegmentChecksum(table, size_t{h.wordCount} * 4);
     if (sum != h.tableSum) problem("tableSum does not match the table");
+    if (h.originalSize > kLargestOriginal) problem("originalSize is at or above 2^31");
     if (original && originalSize != h.originalSize) {
         problem("the original is " + std::to_string(originalSize) + " bytes, the patch is for " +
                 std::to_string(h.originalSize));
@@ -250,7 +371,9 @@ PatchDescription DescribeAviPatch(const uint8_t* patch, size_t patchSize, const 
         } else {
             ++d.copySegments;
             d.copyBytes += length;
-            if (uint64_t{segment.offset} + length > h.originalSize) {
+            if (segment.offset > kLargestOriginal) {
+                problem(where + " has an offset at or above 2^31");
+            } else if (uint64_t{segment.offset} + length > h.originalSize) {
                 problem(where + " copies past the end of the original");
             } else if (originalFits && SegmentChecksum(original + segment.offset, length) != segment.checksum) {
                 problem(where + " does not match the original");

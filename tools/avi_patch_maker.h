@@ -4,25 +4,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "avi_patch.h"
 
+// The largest working buffer a patch may ask for. The patcher is a 32-bit
+// program: its 2 GiB of address space is cut up by the DLLs loaded into it,
+// and one free block much larger than this is not to be counted on.
+constexpr uint32_t kLargestPatchBuffer = 256u << 20;
+
 struct PatchMakeOptions {
     // Written into the header as it stands; the engine uses at least 1 MiB.
     uint32_t bufferSize = kMinimumPatchBuffer;
     // Longest segment to write; 0: as long as the buffer allows.
     uint32_t maxSegment = 0;
-    // Length of the blocks of the original that copies are found by.
-    uint32_t blockSize = 32;
+    // How many places of the original that start with the same 8 bytes are
+    // tried at each position; more finds better copies in repetitive files.
+    uint32_t searchDepth = 32;
+    // Called now and then with the bytes of the corrected file searched so far.
+    std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
-// Builds a patch that turns `original` into `corrected`: copies for every
-// run the two share (found wherever it moved to), literal bytes for the
-// rest. False with a reason when the pair or the options break the format's
-// limits.
+// Builds a patch that turns `original` into `corrected`: copies of the runs
+// the two share, wherever they moved to, where a copy costs fewer patch
+// bytes than the literal bytes it replaces. False with a reason when the
+// pair or the options break the format's limits; std::bad_alloc when memory
+// runs out.
 bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* corrected, size_t correctedSize,
                   const PatchMakeOptions& options, std::vector<uint8_t>* patch, std::string* error);
 
@@ -44,5 +54,7 @@ struct PatchDescription {
 // `original` may be null: then only the file itself is checked.
 PatchDescription DescribeAviPatch(const uint8_t* patch, size_t patchSize, const uint8_t* original, size_t originalSize);
 
-// The command line of q8r-avipatch; returns the exit code.
-int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The command line of q8r-avipatch; returns the exit code. A make shows its
+// progress on `err` only when that is a terminal.
+int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    bool errIsTerminal = false);

@@ -3,6 +3,8 @@
 #include <ios>
 #include <new>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
 #include "avi_patch_maker.h"
 #include "file_replacement.h"
@@ -22,11 +24,31 @@ const char kUsage[] =
     "describe  shows what PATCH holds and checks it, against ORIGINAL if given;\n"
     "          exits with 1 when the patch would not apply cleanly\n"
     "\n"
-    "--buffer-size  the working buffer the patch asks for (default 1048576);\n"
+    "--buffer-size  the working buffer the patch asks for (default 1048576, at\n"
+    "               most 268435456, which a 32-bit patcher can allocate);\n"
     "               segments are at most its size less 8\n"
     "--max-segment  cut segments to at most this many bytes\n";
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool Allocate(std::vector<uint8_t>* bytes, uint64_t size) {
+    if (size > SIZE_MAX) return false;
+    // malloc answers a request it cannot meet with null in every build, where
+    // operator new in a sanitized one ends the program instead of throwing.
+    void* probe = std::malloc(static_cast<size_t>(size));
+    if (!probe && size != 0) return false;
+    std::free(probe);
+    try {
+        bytes->resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+// Refuses a file over `largest` bytes, or one there is no memory for, from
+// its size, before reading any of it.
+bool ReadWholeFile(const std::string& path, uint64_t largest, std::vector<uint8_t>* bytes, std::string* error) {
     const FileAccess& files = Files();
     FileHandle* file = files.open(path.c_str(), kOpenForReading);
     if (!file) {
@@ -35,18 +57,18 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     }
     uint64_t size = 0;
     bool read = files.size(file, &size);
-    if (read && size > SIZE_MAX) read = false;
-    bool fits = true;
-    if (read) {
-        try {
-            bytes->resize(static_cast<size_t>(size));
-        } catch (const std::bad_alloc&) {
-            fits = read = false;
-        }
+    *error = "cannot read " + path;
+    if (read && size > largest) {
+        *error = path + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(largest) +
+                 " the format can address";
+        read = false;
+    }
+    if (read && !Allocate(bytes, size)) {
+        *error = path + " is " + std::to_string(size) + " bytes, too large to hold in memory";
+        read = false;
     }
     if (read) read = files.read(file, bytes->data(), bytes->size()) == bytes->size();
     files.close(file);
-    if (!read) *error = (fits ? "cannot read " : "not enough memory to hold ") + path;
     return read;
 }
 
@@ -99,7 +121,24 @@ int UsageError(std::ostream& err, const std::string& text) {
     return 2;
 }
 
-int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+// One line on a terminal, rewritten as the percentage moves and erased at
+// the end, so a short make leaves nothing behind.
+struct ProgressLine {
+    std::ostream* err = nullptr;
+    int shown = -1;
+
+    void Show(uint64_t done, uint64_t total) {
+        const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+        if (percent == shown) return;
+        shown = percent;
+        *err << "\rsearching for copies: " << percent << " %" << std::flush;
+    }
+    void Erase() {
+        if (shown >= 0) *err << "\r" << std::string(30, ' ') << '\r' << std::flush;
+    }
+};
+
+int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     PatchMakeOptions options;
     std::vector<std::string> paths;
     for (size_t k = 1; k < args.size(); ++k) {
@@ -122,11 +161,21 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::vector<uint8_t> original, corrected, patch;
     std::string error;
     if (NamesAnInput(paths[2], {paths[0], paths[1]}, &error)) return Fail(err, error);
-    if (!ReadWholeFile(paths[0], &original, &error) || !ReadWholeFile(paths[1], &corrected, &error) ||
-        !MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error) ||
-        !WriteWholeFile(paths[2], patch, &error)) {
+    if (!ReadWholeFile(paths[0], kLargestOriginal, &original, &error) ||
+        !ReadWholeFile(paths[1], UINT64_MAX, &corrected, &error)) {
         return Fail(err, error);
     }
+    ProgressLine line{&err};
+    if (errIsTerminal) options.progress = [&line](uint64_t done, uint64_t total) { line.Show(done, total); };
+    bool made = false;
+    try {
+        made = MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch,
+                            &error);
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory to make the patch of " + paths[1];
+    }
+    line.Erase();
+    if (!made || !WriteWholeFile(paths[2], patch, &error)) return Fail(err, error);
     const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), nullptr, 0);
     out << paths[2] << ": " << patch.size() << " bytes, " << d.copySegments << " copy and " << d.literalSegments
         << " literal segments, " << d.literalBytes << " literal bytes\n";
@@ -147,10 +196,12 @@ int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (args.size() != 2 && args.size() != 3) return UsageError(err, "describe needs PATCH and may take ORIGINAL");
     std::vector<uint8_t> patch, original;
     std::string error;
-    if (!ReadWholeFile(args[1], &patch, &error)) return Fail(err, error);
-    if (args.size() == 3 && !ReadWholeFile(args[2], &original, &error)) return Fail(err, error);
-    const PatchDescription d =
-        DescribeAviPatch(patch.data(), patch.size(), args.size() == 3 ? original.data() : nullptr, original.size());
+    if (!ReadWholeFile(args[1], UINT64_MAX, &patch, &error)) return Fail(err, error);
+    if (args.size() == 3 && !ReadWholeFile(args[2], UINT64_MAX, &original, &error)) return Fail(err, error);
+    // An empty original is still one to check against, though its data() may be null.
+    const uint8_t noBytes = 0;
+    const uint8_t* against = args.size() == 3 ? (original.empty() ? &noBytes : original.data()) : nullptr;
+    const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), against, original.size());
     out << "file:             " << args[1] << ", " << d.fileSize << " bytes\n";
     if (d.headerComplete) {
         const AviPatchHeader& h = d.header;
@@ -173,14 +224,14 @@ int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 }  // namespace
 
-int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     if (args.empty()) return UsageError(err, "no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         out << kUsage;
         return 0;
     }
-    if (command == "make") return Make(args, out, err);
+    if (command == "make") return Make(args, out, err, errIsTerminal);
     if (command == "apply") return Apply(args, out, err);
     if (command == "describe") return Describe(args, out, err);
     return UsageError(err, "unknown command " + command);
