@@ -1,6 +1,8 @@
 #include "install_config.h"
 
 #include <cstdint>
+#include <cstring>
+#include <new>
 
 #include "file_replacement.h"
 #include "platform.h"
@@ -18,40 +20,51 @@ const char* const kTemporarySuffix = ".q8r-tmp";
 
 }  // namespace
 
+// The lines are split as the chunks come in, so the file is held once, as
+// its lines; one that does not fit in memory counts as one that cannot be read.
 ConfigLines ReadConfigLines(const char* path) {
     ConfigLines result;
     FileHandle* file = Files().open(path, kOpenForReading);
     if (!file) return result;
 
-    std::string data;
-    char chunk[4096];
-    for (;;) {
-        const size_t got = Files().read(file, chunk, sizeof chunk);
-        data.append(chunk, got);
-        if (got < sizeof chunk) break;
+    uint64_t total = 0;
+    bool marked = false;  // met the end marker: nothing after it is read
+    try {
+        std::string line;
+        char chunk[4096];
+        for (;;) {
+            const size_t got = Files().read(file, chunk, sizeof chunk);
+            total += got;
+            const char* end = chunk + got;
+            if (const void* marker = std::memchr(chunk, kEndMarker, got)) {
+                end = static_cast<const char*>(marker);
+                marked = true;
+            }
+            for (const char* start = chunk; start < end;) {
+                const char* lineEnd = static_cast<const char*>(std::memchr(start, '\n', end - start));
+                if (!lineEnd) {
+                    line.append(start, end);
+                    break;
+                }
+                line.append(start, lineEnd);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                result.lines.push_back(std::move(line));
+                line.clear();
+                start = lineEnd + 1;
+            }
+            if (marked || got < sizeof chunk) break;
+        }
+        // The read that meets the end still yields its line; so does one that
+        // broke off, whose lines so far are kept for a reader that can use them.
+        result.lines.push_back(std::move(line));
+    } catch (const std::bad_alloc&) {
+        Files().close(file);
+        return ConfigLines();
     }
     // A short read is the end of the file or an error; only the size tells.
     uint64_t size = 0;
-    const bool whole = Files().size(file, &size) && data.size() >= size;
+    result.opened = marked || (Files().size(file, &size) && total >= size);
     Files().close(file);
-    if (!whole) return result;
-    result.opened = true;
-
-    const size_t marker = data.find(kEndMarker);
-    if (marker != std::string::npos) data.resize(marker);
-
-    size_t start = 0;
-    for (;;) {
-        const size_t end = data.find('\n', start);
-        if (end == std::string::npos) {
-            result.lines.push_back(data.substr(start));
-            break;
-        }
-        size_t length = end - start;
-        if (length > 0 && data[end - 1] == '\r') --length;
-        result.lines.push_back(data.substr(start, length));
-        start = end + 1;
-    }
     return result;
 }
 

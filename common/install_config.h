@@ -22,6 +22,8 @@ extern const ConfigKey kMoviePathKey;
 struct ConfigLines {
     // The file was opened and read whole. A read that breaks off early counts
     // as a failure: rewriting what was read would drop the rest of the file.
+    // The lines read up to the break are kept all the same, for readers that
+    // take what they can; a file too large for memory gives none.
     bool opened = false;
     std::vector<std::string> lines;  // without their line ends
 };

@@ -22,9 +22,8 @@ namespace {
 
 // How a table takes the names it is given.
 enum PosixNames {
-    kGameNames,          // written the Windows way, found in any letter case
-    kConfinedGameNames,  // the same, and no write leaves the game root through a link
-    kExactNames,         // already resolved: taken byte for byte
+    kGameNames,   // written the Windows way, found in any letter case
+    kExactNames,  // already resolved: taken byte for byte
 };
 
 template <PosixNames names>
@@ -32,30 +31,21 @@ std::string Name(const char* path) {
     return names == kExactNames ? std::string(path) : ResolvePath(path);
 }
 
-// A name whose folder lies outside the working directory through a link,
-// when writes are confined to it.
-template <PosixNames names>
-bool Outside(const std::string& resolved) {
-    return names == kConfinedGameNames && LeavesWorkingDirectoryThroughLink(resolved, false);
-}
-
+// Links in the path are followed, as on Windows; only a file about to be
+// made or emptied is never reached through a link at its own name, and it is
+// emptied only once it is known to be a regular file.
 template <PosixNames names>
 FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
-    const std::string resolved = Name<names>(path);
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (mode) {
-        case kOpenForReading: flags |= O_RDONLY; break;
-        case kCreateForWriting: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-        case kCreateNewForWriting: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-        case kOpenExistingForWriting: flags |= O_RDWR; break;
+        case kOpenForReading: flags = O_RDONLY; break;
+        case kCreateForWriting: flags = O_RDWR | O_CREAT | O_NOFOLLOW; break;
+        case kCreateNewForWriting: flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+        case kOpenExistingForWriting: flags = O_RDWR; break;
     }
-    if (mode != kOpenForReading && Outside<names>(resolved)) return nullptr;
-    // A file about to be emptied or made must not be another file's link.
-    if (mode == kCreateForWriting || mode == kCreateNewForWriting) flags |= O_NOFOLLOW;
-    const int fd = open(resolved.c_str(), flags, 0666);
+    const int fd = OpenRegularFile(Name<names>(path).c_str(), flags);
     if (fd < 0) return nullptr;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (mode == kCreateForWriting && ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
     }
@@ -95,7 +85,6 @@ template <PosixNames names>
 bool PosixRename(const char* from, const char* to) {
     const std::string source = Name<names>(from);
     const std::string target = Name<names>(to);
-    if (Outside<names>(source) || Outside<names>(target)) return false;
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -107,7 +96,6 @@ template <PosixNames names>
 bool PosixReplace(const char* from, const char* to) {
     const std::string source = Name<names>(from);
     const std::string target = Name<names>(to);
-    if (Outside<names>(source) || Outside<names>(target)) return false;
     // The new file takes on what made the old one the player's; an owner
     // only root may give is kept where permitted.
     struct stat old;
@@ -121,7 +109,6 @@ bool PosixReplace(const char* from, const char* to) {
 template <PosixNames names>
 bool PosixRemove(const char* path) {
     const std::string resolved = Name<names>(path);
-    if (Outside<names>(resolved)) return false;
     return unlink(resolved.c_str()) == 0;
 }
 
@@ -135,7 +122,6 @@ template <PosixNames names>
 bool PosixLink(const char* existing, const char* to) {
     const std::string source = Name<names>(existing);
     const std::string target = Name<names>(to);
-    if (Outside<names>(source) || Outside<names>(target)) return false;
     return link(source.c_str(), target.c_str()) == 0;
 }
 
@@ -189,5 +175,4 @@ constexpr FileAccess PosixFileAccess() {
 }
 
 constinit const FileAccess kNativeFileAccess = PosixFileAccess<kGameNames>();
-constinit const FileAccess kConfinedFileAccess = PosixFileAccess<kConfinedGameNames>();
 constinit const FileAccess kExactFileAccess = PosixFileAccess<kExactNames>();

@@ -1,9 +1,24 @@
 #include "posix_file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+int OpenRegularFile(const char* path, int flags, mode_t mode) {
+    const int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    struct stat info;
+    const int status = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
 
 size_t ReadFully(int fd, void* buffer, size_t size) {
     size_t done = 0;

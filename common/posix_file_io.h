@@ -1,8 +1,16 @@
 // The POSIX layers' own few system-call loops, kept in one place.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
+
+// Opens `path` with `flags` only when it is a regular file: the open itself
+// never waits (a FIFO would wait for a writer) and nothing else is left open
+// (a device may act on being opened, but is closed at once). The descriptor
+// blocks as usual afterwards and closes on exec; -1 otherwise.
+int OpenRegularFile(const char* path, int flags, mode_t mode = 0666);
 
 // Reads until `size` bytes, the end of the file or an error; the bytes read.
 size_t ReadFully(int fd, void* buffer, size_t size);

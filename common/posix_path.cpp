@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -16,19 +15,6 @@ char FoldCase(char c) {
 bool EntryExists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
-}
-
-std::string RealPath(const std::string& path) {
-    char* real = realpath(path.c_str(), nullptr);
-    if (!real) return std::string();
-    std::string result(real);
-    std::free(real);
-    return result;
-}
-
-bool Inside(const std::string& path, const std::string& folder) {
-    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                              (folder == "/" || path[folder.size()] == '/'));
 }
 
 }  // namespace
@@ -46,6 +32,11 @@ bool FindNameIgnoringCase(const std::string& folder, const std::string& name, st
     }
     closedir(dir);
     return any;
+}
+
+std::string FoldedName(std::string name) {
+    for (char& c : name) c = FoldCase(c);
+    return name;
 }
 
 bool SameNameIgnoringCase(const char* a, const char* b) {
@@ -91,26 +82,4 @@ std::string ResolvePath(const char* path) {
         result += name;
     }
     return result;
-}
-
-bool LeavesWorkingDirectoryThroughLink(const std::string& resolved, bool lastElementFollowed) {
-    const std::string root = RealPath(".");
-    if (root.empty() || resolved.empty()) return false;
-    const std::string path = resolved[0] == '/' ? resolved : (root == "/" ? root : root + "/") + resolved;
-    if (!Inside(path, root)) return false;
-    size_t start = root == "/" ? 1 : root.size() + 1;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        const bool last = end == std::string::npos;
-        if (last) end = path.size();
-        if (last && !lastElementFollowed) break;
-        const std::string prefix = path.substr(0, end);
-        struct stat info;
-        if (lstat(prefix.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            const std::string target = RealPath(prefix);
-            if (target.empty() || !Inside(target, root)) return true;
-        }
-        start = end + 1;
-    }
-    return false;
 }

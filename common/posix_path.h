@@ -17,11 +17,9 @@ std::string ResolvePath(const char* path);
 // repeatable. False when there is none.
 bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found);
 
+// `name` with its ASCII capitals made small: names that differ only in
+// letter case have the same folded name.
+std::string FoldedName(std::string name);
+
 // ASCII-only letter-case-blind comparison, as the game's file system does it.
 bool SameNameIgnoringCase(const char* a, const char* b);
-
-// True when `resolved` (a path from ResolvePath, absolute or relative to the
-// working directory) lies below the working directory but passes through a
-// symbolic link to somewhere outside it. The last element is looked at only
-// when `lastElementFollowed`: a link there is otherwise an item of its own.
-bool LeavesWorkingDirectoryThroughLink(const std::string& resolved, bool lastElementFollowed);

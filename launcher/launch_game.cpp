@@ -1,6 +1,7 @@
 #include "launch_game.h"
 
 #include <cstddef>
+#include <new>
 
 #include "install_config.h"
 #include "shell_start.h"
@@ -25,12 +26,22 @@ const LaunchBinding kLaunchBindings[] = {
 
 }  // namespace
 
+// The lines of a read that broke off count, as far as they go. A value ends
+// at its first zero byte, as the shell's zero-terminated request would end
+// it, so what is started is always a thief2.exe: "evil.sh", a zero byte and
+// more would otherwise lose the tail and start evil.sh.
 std::string GameExecutablePath() {
     std::string path;
-    const ConfigLines config = ReadConfigLines(kConfigFileName);
-    for (const std::string& line : config.lines) {
-        // A line of the key alone has no value: it counts as an empty one.
-        if (HoldsKey(line, kInstallPathKey)) path = KeyValue(line, kInstallPathKey) + kExecutableTail;
+    try {
+        const ConfigLines config = ReadConfigLines(kConfigFileName);
+        for (const std::string& line : config.lines) {
+            // A line of the key alone has no value: it counts as an empty one.
+            if (!HoldsKey(line, kInstallPathKey)) continue;
+            const std::string value = KeyValue(line, kInstallPathKey);
+            path = value.substr(0, value.find('\0')) + kExecutableTail;
+        }
+    } catch (const std::bad_alloc&) {
+        return std::string();
     }
     return path;
 }

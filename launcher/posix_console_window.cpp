@@ -1,9 +1,12 @@
 #include "posix_console_window.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <iterator>
 
 #include "resource_ids.h"
 #include "window_layout.h"
@@ -18,6 +21,7 @@ struct KeyBinding {
 const KeyBinding kKeys[] = {
     {'1', kChoicePlayQ8r}, {'p', kChoicePlayQ8r},   {'2', kChoicePlayThief2},
     {'t', kChoicePlayThief2}, {'q', kChoiceQuit},   {'\x1b', kChoiceQuit},
+    {'\x03', kChoiceQuit},     {'\x1c', kChoiceQuit},  // Ctrl+C and Ctrl+\ while keys are raw
 };
 
 struct LineBinding {
@@ -44,18 +48,44 @@ std::string Lowered(std::string text) {
     return text;
 }
 
-// Reads one key without waiting for Enter; the terminal is put back as it was.
+// The terminal as it was before a key was asked for, and the signals that
+// could end the program while it is raw.
+termios savedTerminal;
+int rawTerminal = -1;
+const int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+void RestoreTerminalAndEnd(int signalNumber) {
+    tcsetattr(rawTerminal, TCSANOW, &savedTerminal);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+// Reads one key without waiting for Enter. The terminal is put back however
+// the wait ends: Ctrl+C comes as a key (ISIG is off), and a signal sent from
+// elsewhere restores it before it ends the program.
 int ReadKey(int fd) {
-    termios saved;
-    if (tcgetattr(fd, &saved) != 0) return EOF;
-    termios raw = saved;
-    raw.c_lflag &= ~(ICANON | ECHO);
+    if (tcgetattr(fd, &savedTerminal) != 0) return EOF;
+    termios raw = savedTerminal;
+    raw.c_lflag &= ~(ICANON | ECHO | ISIG);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    rawTerminal = fd;
+    struct sigaction restore = {};
+    restore.sa_handler = RestoreTerminalAndEnd;
+    struct sigaction previous[std::size(kEndingSignals)];
+    for (size_t k = 0; k < std::size(kEndingSignals); ++k) {
+        sigaction(kEndingSignals[k], nullptr, &previous[k]);
+        // A signal the program was started to ignore stays ignored.
+        if (previous[k].sa_handler != SIG_IGN) sigaction(kEndingSignals[k], &restore, nullptr);
+    }
     tcsetattr(fd, TCSANOW, &raw);
     unsigned char key = 0;
-    const ssize_t got = read(fd, &key, 1);
-    tcsetattr(fd, TCSANOW, &saved);
+    ssize_t got;
+    do {
+        got = read(fd, &key, 1);
+    } while (got < 0 && errno == EINTR);
+    tcsetattr(fd, TCSANOW, &savedTerminal);
+    for (size_t k = 0; k < std::size(kEndingSignals); ++k) sigaction(kEndingSignals[k], &previous[k], nullptr);
     return got == 1 ? key : EOF;
 }
 

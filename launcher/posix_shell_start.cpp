@@ -1,6 +1,7 @@
 #include "posix_shell_start.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "posix_path.h"
 #include "platform.h"
+#include "printable_text.h"
 #include "shell_start.h"
 #include "working_directory.h"
 
@@ -42,18 +44,31 @@ bool EndsWithIgnoringCase(const std::string& text, const char* tail) {
     return text.size() >= length && SameNameIgnoringCase(text.c_str() + text.size() - length, tail);
 }
 
+// Only absolute folders are searched: an empty or relative element would
+// name the current folder, the game folder, where anybody may have put a
+// program called wine.
 std::string FindOnSearchPath(const std::string& searchPath, const char* program) {
     size_t start = 0;
     while (start <= searchPath.size()) {
         size_t end = searchPath.find(':', start);
         if (end == std::string::npos) end = searchPath.size();
-        // An empty element means the current folder, as for the shell.
-        const std::string folder = end > start ? searchPath.substr(start, end - start) : ".";
+        const std::string folder = searchPath.substr(start, end - start);
+        start = end + 1;
+        if (folder.empty() || folder[0] != '/') continue;
         const std::string candidate = folder + "/" + program;
         if (IsRunnableFile(candidate)) return candidate;
-        start = end + 1;
     }
     return "";
+}
+
+// The system's own search path, for a process started without PATH.
+std::string DefaultSearchPath() {
+    const size_t size = confstr(_CS_PATH, nullptr, 0);
+    if (size == 0) return "/bin:/usr/bin";
+    std::string path(size, '\0');
+    confstr(_CS_PATH, path.data(), size);
+    path.resize(size - 1);
+    return path;
 }
 
 std::string Absolute(const std::string& path, const LaunchEnvironment& environment) {
@@ -92,7 +107,8 @@ LaunchPlan Refuse(long result, std::string reason) {
 
 LaunchEnvironment CurrentLaunchEnvironment() {
     LaunchEnvironment environment;
-    environment.searchPath = EnvironmentValue("PATH");
+    const char* searchPath = std::getenv("PATH");
+    environment.searchPath = searchPath ? searchPath : DefaultSearchPath();
     environment.winePrefix = EnvironmentValue("WINEPREFIX");
     if (environment.winePrefix.empty()) environment.winePrefix = EnvironmentValue("HOME") + "/.wine";
     if (!QueryWorkingDirectory(&environment.workingDirectory)) environment.workingDirectory = ".";
@@ -113,6 +129,12 @@ LaunchPlan PlanLaunch(const char* file, const char* parameters, const char* dire
                       const LaunchEnvironment& environment) {
     if (file == nullptr || file[0] == '\0') {
         return Refuse(kFileNotFound, "no install_path line in a Darkinst.cfg of this folder");
+    }
+    // The working directories are relative to this folder and a backslash is
+    // a separator in them: a folder whose own name holds one would make them
+    // name another folder.
+    if (environment.workingDirectory.find('\\') != std::string::npos) {
+        return Refuse(kPathNotFound, "the current folder's path holds a backslash, so the game's paths cannot name it");
     }
 
     std::string reason;
@@ -168,6 +190,8 @@ long StartDetached(const LaunchPlan& plan) {
         setsid();
         const pid_t program = fork();
         if (program != 0) _exit(program < 0 ? 1 : 0);
+        // The launcher ignores broken pipes; the game gets the usual handling.
+        signal(SIGPIPE, SIG_DFL);
         // What failed, and why: the folder (0) or the program (1).
         int failure[2] = {0, 0};
         if (chdir(plan.directory.c_str()) != 0) {
@@ -204,12 +228,12 @@ long PosixShellOpen(const char* /*verb*/, const char* file, const char* paramete
                     int /*showCommand*/) {
     const LaunchPlan plan = PlanLaunch(file, parameters, directory, CurrentLaunchEnvironment());
     if (plan.result != kStartedProgram) {
-        std::fprintf(stderr, "Q8RLauncher: cannot start the game: %s.\n", plan.reason.c_str());
+        std::fprintf(stderr, "Q8RLauncher: cannot start the game: %s.\n", PrintableText(plan.reason).c_str());
         return plan.result;
     }
     const long result = StartDetached(plan);
     if (result != kStartedProgram) {
-        std::fprintf(stderr, "Q8RLauncher: %s could not be started.\n", plan.arguments[0].c_str());
+        std::fprintf(stderr, "Q8RLauncher: %s could not be started.\n", PrintableText(plan.arguments[0]).c_str());
     }
     return result;
 }

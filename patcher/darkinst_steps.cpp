@@ -1,5 +1,6 @@
 #include "darkinst_steps.h"
 
+#include <new>
 #include <string>
 
 #include "platform.h"
@@ -100,15 +101,22 @@ LineEnd RemoveOldModEntries(std::string& line, bool& changed) {
 
 }  // namespace
 
+// A file too large for memory is treated as one that cannot be read, and its
+// lines are let go before the write makes its own copy of the text.
 void ResetDefaultDarkinst() {
-    const ConfigLines read = ReadConfigLines(kDefaultDarkinst);
-    if (!read.opened) return;
+    try {
+        ConfigLines read = ReadConfigLines(kDefaultDarkinst);
+        if (!read.opened) return;
 
-    bool changed = false;
-    const std::string text = BuildConfigText(read.lines, [&](std::string& line) { return RemoveOldModEntries(line, changed); });
-    // A file that never held the old layout's entries keeps its exact bytes.
-    if (!changed) return;
-    if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable);
+        bool changed = false;
+        const std::string text =
+            BuildConfigText(read.lines, [&](std::string& line) { return RemoveOldModEntries(line, changed); });
+        read = ConfigLines();
+        // A file that never held the old layout's entries keeps its exact bytes.
+        if (!changed) return;
+        if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void CreateCustomDarkinst() {
@@ -125,13 +133,17 @@ void CreateCustomDarkinst() {
 
     // Writing what an unreadable file gave would replace the copy with an
     // empty file; the copy is left as it is and the step reports it failed.
-    const ConfigLines read = ReadConfigLines(kCustomDarkinst);
-    if (!read.opened) {
-        ShowMessageBox(kCustomDarkinstFailed, kErrorCaption, kMessageBoxError);
-        return;
+    try {
+        ConfigLines read = ReadConfigLines(kCustomDarkinst);
+        if (read.opened) {
+            std::string prefix;
+            const std::string text =
+                BuildConfigText(read.lines, [&](std::string& line) { return AddModEntries(line, prefix); });
+            read = ConfigLines();
+            if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
     }
-
-    std::string prefix;
-    const std::string text = BuildConfigText(read.lines, [&](std::string& line) { return AddModEntries(line, prefix); });
-    if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable);
+    ShowMessageBox(kCustomDarkinstFailed, kErrorCaption, kMessageBoxError);
 }

@@ -3,7 +3,9 @@
 // last element for every item of a folder, folders processed whole, files at
 // the target replaced and folders merged. A move within one file system is a
 // rename; across file systems it is a durable copy followed by a delete.
-// Links are items in their own right: never followed, never deleted through.
+// Links to folders are followed on the way, as Windows follows them; a link
+// that is itself an item is moved or deleted as the link, never what it
+// names, and a file never replaces what a link at its name points to.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -11,9 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cerrno>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "file_replacement.h"
@@ -28,6 +30,15 @@ const int kFailed = 1;
 
 bool Inspect(const std::string& path, struct stat* info) {
     return lstat(path.c_str(), info) == 0;
+}
+
+// What stands at a target's name: a link to a folder counts as that folder,
+// so what goes there is merged into it; any other link is an item itself.
+bool InspectTarget(const std::string& path, struct stat* info) {
+    if (!Inspect(path, info)) return false;
+    struct stat followed;
+    if (S_ISLNK(info->st_mode) && stat(path.c_str(), &followed) == 0 && S_ISDIR(followed.st_mode)) *info = followed;
+    return true;
 }
 
 bool IsFolder(const struct stat& info) {
@@ -59,23 +70,41 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
     return true;
 }
 
+// The names in the target folders of one operation, each folder listed once
+// and kept up to date as items arrive, so that a folder of N items costs N
+// look-ups and not N listings. Per folder: folded name to the name on disk,
+// the smallest one when several differ only in letter case.
+using FolderNames = std::unordered_map<std::string, std::string>;
+using TargetNames = std::unordered_map<std::string, FolderNames>;
+
+void NoteName(FolderNames& names, const std::string& name) {
+    std::string& slot = names[FoldedName(name)];
+    if (slot.empty() || name < slot) slot = name;
+}
+
+FolderNames& NamesIn(TargetNames& targets, const std::string& folder) {
+    const auto [entry, added] = targets.try_emplace(folder);
+    if (added) {
+        std::vector<std::string> names;
+        ListFolder(folder, &names);
+        for (const std::string& name : names) NoteName(entry->second, name);
+    }
+    return entry->second;
+}
+
 // The entry of `folder` called `name` in any letter case, so that a target
 // never ends up holding both "Saves" and "saves". The name was read from a
 // folder and is taken as it is: a backslash in it is no separator.
-std::string TargetFor(const std::string& folder, const std::string& name) {
+std::string TargetFor(TargetNames& targets, const std::string& folder, const std::string& name) {
     const std::string exact = Join(folder, name);
     struct stat info;
-    std::string found;
-    if (Inspect(exact, &info) || !FindNameIgnoringCase(folder, name, &found)) return exact;
-    return Join(folder, found);
-}
-
-// The game root is the working directory. A path below it that passes
-// through a link to somewhere outside it would carry a move or copy out of
-// the game folder: such a path is refused. A source's own last element is
-// an item, never followed, so only a target's last element is walked.
-bool LeavesGameRootThroughLink(const std::string& path, bool lastElementFollowed) {
-    return LeavesWorkingDirectoryThroughLink(path, lastElementFollowed);
+    if (Inspect(exact, &info)) return exact;
+    FolderNames& names = NamesIn(targets, folder);
+    const auto known = names.find(FoldedName(name));
+    // An entry gone since the listing is no longer a match.
+    if (known != names.end() && Inspect(Join(folder, known->second), &info)) return Join(folder, known->second);
+    NoteName(names, name);
+    return exact;
 }
 
 // The items a source names: one existing item, or the entries of a folder
@@ -83,7 +112,6 @@ bool LeavesGameRootThroughLink(const std::string& path, bool lastElementFollowed
 bool ExpandSource(const char* source, std::vector<std::string>* items) {
     const std::string written = ResolvePath(source);
     const std::string last = LastElement(written);
-    if (LeavesGameRootThroughLink(written, false)) return false;
     if (last.find_first_of("*?") == std::string::npos) {
         struct stat info;
         if (!Inspect(written, &info)) return false;
@@ -104,7 +132,6 @@ bool ExpandSource(const char* source, std::vector<std::string>* items) {
 bool ExistingFolder(const char* path, std::string* resolved) {
     *resolved = ResolvePath(path);
     struct stat info;
-    if (LeavesGameRootThroughLink(*resolved, true)) return false;
     return stat(resolved->c_str(), &info) == 0 && IsFolder(info);
 }
 
@@ -123,7 +150,7 @@ bool RemoveItem(const std::string& path) {
 // in one step (file_replacement.h), so `target` is never half-written; the
 // copy keeps the source's modification time, as the shell's does.
 bool CopyFileReplacing(const std::string& source, const struct stat& info, const std::string& target) {
-    const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int in = OpenRegularFile(source.c_str(), O_RDONLY);
     if (in < 0) return false;
     Replacement copy;
     bool copied = BeginReplacement(copy, target.c_str(), ".q8r-copy", kExactFileAccess);
@@ -162,29 +189,34 @@ bool CopyLinkReplacing(const std::string& source, const std::string& target) {
     return false;
 }
 
-// Copies `source` into the folder `targetFolder` under its own name.
-bool CopyItem(const std::string& source, const std::string& targetFolder) {
+// Copies `source` into the folder `targetFolder` under its own name. The
+// item the request names is copied as what it names when it is a link (a
+// "saves" linked to another disk is copied as its saves); links further down
+// stay links, so a link back up cannot make the copy endless. `copyRoot` is
+// the folder the whole copy makes, never copied into itself.
+bool CopyItem(TargetNames& targets, const std::string& source, const std::string& targetFolder, bool followLink,
+              const struct stat* copyRoot) {
     struct stat info;
-    if (!Inspect(source, &info)) return false;
-    const std::string target = TargetFor(targetFolder, LastElement(source));
+    if (!(followLink ? stat(source.c_str(), &info) == 0 : Inspect(source, &info))) return false;
+    const std::string target = TargetFor(targets, targetFolder, LastElement(source));
     struct stat existing;
-    const bool exists = Inspect(target, &existing);
+    const bool exists = InspectTarget(target, &existing);
     if (exists && SameItem(info, existing)) return false;
 
     if (IsFolder(info)) {
         if (exists && !IsFolder(existing)) return false;
-        if (!exists && mkdir(target.c_str(), info.st_mode & 07777) != 0) return false;
-        // A folder copied into itself would copy its own copy without end.
+        if (!exists && mkdir(target.c_str(), 0777) != 0) return false;
         struct stat created;
-        if (!Inspect(target, &created)) return false;
+        if (!InspectTarget(target, &created)) return false;
+        if (!copyRoot) copyRoot = &created;
         std::vector<std::string> names;
         if (!ListFolder(source, &names)) return false;
         bool copied = true;
         for (const std::string& name : names) {
             const std::string child = Join(source, name);
             struct stat childInfo;
-            if (Inspect(child, &childInfo) && SameItem(childInfo, created)) continue;
-            copied = CopyItem(child, target) && copied;
+            if (Inspect(child, &childInfo) && SameItem(childInfo, *copyRoot)) continue;
+            copied = CopyItem(targets, child, target, false, copyRoot) && copied;
         }
         return copied;
     }
@@ -195,12 +227,12 @@ bool CopyItem(const std::string& source, const std::string& targetFolder) {
 }
 
 // Moves `source` into the folder `targetFolder` under its own name.
-bool MoveItem(const std::string& source, const std::string& targetFolder) {
+bool MoveItem(TargetNames& targets, const std::string& source, const std::string& targetFolder) {
     struct stat info;
     if (!Inspect(source, &info)) return false;
-    const std::string target = TargetFor(targetFolder, LastElement(source));
+    const std::string target = TargetFor(targets, targetFolder, LastElement(source));
     struct stat existing;
-    const bool exists = Inspect(target, &existing);
+    const bool exists = InspectTarget(target, &existing);
     if (exists && SameItem(info, existing)) return true;
 
     if (exists && IsFolder(info) != IsFolder(existing)) return false;
@@ -208,21 +240,22 @@ bool MoveItem(const std::string& source, const std::string& targetFolder) {
         std::vector<std::string> names;
         if (!ListFolder(source, &names)) return false;
         bool moved = true;
-        for (const std::string& name : names) moved = MoveItem(Join(source, name), target) && moved;
+        for (const std::string& name : names) moved = MoveItem(targets, Join(source, name), target) && moved;
         return moved && rmdir(source.c_str()) == 0;
     }
     if (rename(source.c_str(), target.c_str()) == 0) return true;
     if (errno != EXDEV) return false;
     // Another file system: the copy is flushed before the source goes.
-    return CopyItem(source, targetFolder) && RemoveItem(source);
+    return CopyItem(targets, source, targetFolder, false, nullptr) && RemoveItem(source);
 }
 
 int PosixMove(const char* from, const char* to) {
     std::string target;
     std::vector<std::string> items;
     if (!ExistingFolder(to, &target) || !ExpandSource(from, &items)) return kFailed;
+    TargetNames targets;
     bool moved = true;
-    for (const std::string& item : items) moved = MoveItem(item, target) && moved;
+    for (const std::string& item : items) moved = MoveItem(targets, item, target) && moved;
     return moved ? 0 : kFailed;
 }
 
@@ -230,8 +263,9 @@ int PosixCopy(const char* from, const char* to) {
     std::string target;
     std::vector<std::string> items;
     if (!ExistingFolder(to, &target) || !ExpandSource(from, &items)) return kFailed;
+    TargetNames targets;
     bool copied = true;
-    for (const std::string& item : items) copied = CopyItem(item, target) && copied;
+    for (const std::string& item : items) copied = CopyItem(targets, item, target, true, nullptr) && copied;
     return copied ? 0 : kFailed;
 }
 

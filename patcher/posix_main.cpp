@@ -1,5 +1,7 @@
 // Q8RPatcher on POSIX: the same guard and task sequence as on Windows, with
 // the terminal in place of the window.
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,11 +9,13 @@
 #include "game_root.h"
 #include "posix_console_ui.h"
 #include "platform.h"
-#include "posix_file_access.h"
 #include "single_instance.h"
 #include "task_sequence.h"
 
 int main() {
+    // A reader of the status lines that goes away must not end the run: the
+    // lines it would have had are dropped.
+    signal(SIGPIPE, SIG_IGN);
     if (AnotherInstanceHolds("Q8RPatcher")) return -1;
     if (!TakeGameRoot()) {
         std::fprintf(stderr, "Q8RPatcher: the current folder cannot be read.\n");
@@ -25,7 +29,7 @@ int main() {
         ReleaseGameRoot();
         return 1;
     }
-    SetPlatform({kConfinedFileAccess, kNativeFileOperations, ConsoleUi(), {}, std::malloc});
+    SetPlatform({kNativeFileAccess, kNativeFileOperations, ConsoleUi(), {}, std::malloc});
     RunTaskSequence();
     FinishConsoleUi();
     ReleaseGameRoot();

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "install_config.h"
 #include "support/faulty_file_access.h"
+#include "support/platform_scope.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -60,13 +62,29 @@ TEST(ReadConfigLines, ReportsAFileThatCannotBeReadWhole) {
         FaultyFileAccess faults(kCallRead, failAt);
         const ConfigLines read = ReadConfigLines(folder.PathText("big.cfg").c_str());
         EXPECT_FALSE(read.opened) << "read " << failAt << " failed";
-        EXPECT_TRUE(read.lines.empty());
+        // What came before the break is kept, as at the end of the file.
+        ASSERT_EQ(read.lines.size(), 1u);
+        EXPECT_LT(read.lines[0].size(), 9000u);
+        EXPECT_EQ(read.lines[0], std::string(read.lines[0].size(), 'x'));
     }
     {
         // An empty file reads nothing whether or not its one read fails.
         FaultyFileAccess faults(kCallRead, 1);
         EXPECT_TRUE(ReadConfigLines(folder.PathText("empty.cfg").c_str()).opened);
     }
+}
+
+// A file the memory cannot hold is one that cannot be read: nothing of it is
+// kept, and nothing ends the program.
+TEST(ReadConfigLines, AFileTooLargeForMemoryCountsAsUnreadable) {
+    ScratchFolder folder;
+    folder.Write("Darkinst.cfg", "install_path C:\\T2\r\n");
+    FileAccess exhausted = Files();
+    exhausted.read = [](FileHandle*, void*, size_t) -> size_t { throw std::bad_alloc(); };
+    PlatformScope scope(WithFiles(exhausted));
+    const ConfigLines read = ReadConfigLines(folder.PathText("Darkinst.cfg").c_str());
+    EXPECT_FALSE(read.opened);
+    EXPECT_TRUE(read.lines.empty());
 }
 
 TEST(ConfigKeys, ValueStartsAfterOneSeparatorWhereverTheKeyStands) {

@@ -4,12 +4,16 @@
 #include <vector>
 
 #include "launch_game.h"
+#include "printable_text.h"
 #include "shell_start.h"
+#include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 #include "window_layout.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // Puts the recording fake under the shell for one test and runs it in a
 // folder of its own, as the launcher runs in the game root.
@@ -55,6 +59,8 @@ TEST_F(LaunchGameTest, GameExecutablePathFollowsTheReadingRules) {
         {"key alone replaces an earlier path", "install_path C:\\T2\r\ninstall_path", "\\thief2.exe"},
         {"CR inside a line stays", "install_path C:\\T\r2\r\n", "C:\\T\r2\\thief2.exe"},
         {"key inside a longer word", "xinstall_path C:\\T2\r\n", " C:\\T2\\thief2.exe"},
+        {"a zero byte ends the value", "install_path /x/evil.sh\0 more\r\n"s,
+         "/x/evil.sh\\thief2.exe"},
     };
     for (const PathCase& c : cases) {
         game_.Write("Darkinst.cfg", c.config);
@@ -91,12 +97,34 @@ TEST_F(LaunchGameTest, EachButtonMakesOneOpenRequestInItsWorkingDirectory) {
     }
 }
 
+TEST(PrintableText, EscapesWhatCouldSteerATerminal) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"C:\\Spiel f\xc3\xbcr Diebe \xe2\x98\x83", "C:\\Spiel f\xc3\xbcr Diebe \xe2\x98\x83"},
+        {"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"a\x7f\r\nb", "a\\x7f\\x0d\\x0ab"},
+        {"\x9b" "31m \xc2\x9b" "31m", "\\x9b31m \\xc2\\x9b31m"},
+        {"Latin-1 \xfc, cut \xe2\x98", "Latin-1 \\xfc, cut \\xe2\\x98"},
+        {"zero\0byte"s, "zero\\x00byte"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PrintableText(c.bytes), c.shown) << c.shown;
+}
+
 TEST(LaunchBindings, OnlyTheTwoButtonsLaunch) {
     for (int id : {0, 1, 2, 300, 303, 108, 201, IDC_PLAY_Q8R + 0x10000, -1}) {
         EXPECT_EQ(LaunchDirectoryFor(id), nullptr) << id;
     }
     EXPECT_STREQ(LaunchDirectoryFor(301), ".//q8r");
     EXPECT_STREQ(LaunchDirectoryFor(302), "..");
+}
+
+TEST_F(LaunchGameTest, AReadErrorKeepsThePathFoundSoFar) {
+    game_.Write("Darkinst.cfg", "install_path C:\\T2\r\n" + std::string(9000, ';'));
+    FaultyFileAccess faults(kCallRead, 2);
+    EXPECT_EQ(GameExecutablePath(), "C:\\T2\\thief2.exe");
+    EXPECT_TRUE(faults.Failed());
 }
 
 TEST_F(LaunchGameTest, ReadsTheConfigOfTheCurrentFolderOnly) {

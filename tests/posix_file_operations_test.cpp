@@ -99,47 +99,47 @@ TEST(PosixFileOperations, NeverDeleteOrMergeThroughALink) {
     EXPECT_FALSE(game.Exists("q8r/linked"));
 }
 
-TEST(PosixFileOperations, ACopyKeepsALinkAsALink) {
+// Folders the player keeps elsewhere behind links are used as on Windows:
+// items move and copy through them, a linked item that a copy names is
+// copied as what it names, links further down stay links, and copied
+// folders are made with the default mode, not the source's.
+TEST(PosixFileOperations, FollowsThePlayersFolderLinks) {
     ScratchFolder outside;
+    outside.Write("guard1/english/line.wav", "voice");
+    outside.MakeFolder("elsewhere");
+    outside.Write("sub/kept.str", "k");
     outside.Write("big.dat", "outside");
     ScratchFolder game;
-    game.MakeFolder("saves");
-    game.MakeFolder("q8r");
-    std::filesystem::create_symlink(outside.Root() / "big.dat", game.Root() / "saves" / "link.sav");
-
-    ASSERT_EQ(CopyFiles(game.PathText("saves").c_str(), game.PathText("q8r").c_str()), 0);
-
-    EXPECT_TRUE(std::filesystem::is_symlink(game.Root() / "q8r" / "saves" / "link.sav"));
-}
-
-}  // namespace
-
-namespace {
-
-// A voice folder that is a link to somewhere outside the game: moving its
-// files "up" would move them about outside the game folder.
-TEST(PosixFileOperations, NeverFollowALinkOutOfTheGameRoot) {
-    ScratchFolder outside;
-    outside.Write("guard1/english/line.wav", "someone else's");
-    outside.MakeFolder("elsewhere");
-    ScratchFolder game;
-    game.Write("q8r/snd/guard2/english/line.wav", "g2");
-    game.Write("q8r/snd/inner/english/line.wav", "inner");
     game.Write("cam.cfg", "cam");
+    game.Write("realsaves/game.sav", "s");
+    game.Write("q8r/books/english/sub/page.str", "p");
+    game.MakeFolder("q8r/snd");
     std::filesystem::create_directory_symlink(outside.Root() / "guard1", game.Root() / "q8r" / "snd" / "guard1");
-    std::filesystem::create_directory_symlink(game.Root() / "q8r" / "snd" / "inner", game.Root() / "q8r" / "snd" / "guard3");
     std::filesystem::create_directory_symlink(outside.Root() / "elsewhere", game.Root() / "linked-out");
+    std::filesystem::create_directory_symlink(outside.Root() / "sub", game.Root() / "q8r" / "books" / "sub");
+    std::filesystem::create_directory_symlink("realsaves", game.Root() / "saves");
+    std::filesystem::create_symlink(outside.Root() / "big.dat", game.Root() / "realsaves" / "link.sav");
+    chmod(game.PathText("realsaves").c_str(), 0555);
     WorkingDirectoryScope cwd(game.Root());
     GameRootScope root(game.RootText());
 
     MoveSoundFiles();
-    const int copyResult = CopyFiles(game.PathText("cam.cfg").c_str(), game.PathText("linked-out").c_str());
+    EXPECT_EQ(CopyFiles(game.PathText("cam.cfg").c_str(), game.PathText("linked-out").c_str()), 0);
+    EXPECT_EQ(MoveFiles(game.PathText("q8r/books/english/*").c_str(), game.PathText("q8r/books").c_str()), 0);
+    EXPECT_EQ(CopyFiles(game.PathText("saves").c_str(), game.PathText("q8r").c_str()), 0);
+    chmod(game.PathText("realsaves").c_str(), 0755);
 
-    EXPECT_NE(copyResult, 0);
-    EXPECT_EQ(outside.Tree(), (std::vector<std::string>{"elsewhere/", "guard1/", "guard1/english/",
-                                                        "guard1/english/line.wav"}));
-    EXPECT_EQ(game.Read("q8r/snd/guard2/line.wav"), "g2");
-    EXPECT_EQ(game.Read("q8r/snd/inner/line.wav"), "inner") << "a link that stays inside is followed";
+    EXPECT_EQ(outside.Tree(), (std::vector<std::string>{"big.dat", "elsewhere/", "elsewhere/cam.cfg", "guard1/",
+                                                        "guard1/english/", "guard1/line.wav", "sub/", "sub/kept.str",
+                                                        "sub/page.str"}));
+    EXPECT_TRUE(game.IsFolder("q8r/saves") && !std::filesystem::is_symlink(game.Root() / "q8r" / "saves"));
+    EXPECT_EQ(game.Read("q8r/saves/game.sav"), "s");
+    EXPECT_TRUE(std::filesystem::is_symlink(game.Root() / "q8r" / "saves" / "link.sav"));
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat made;
+    ASSERT_EQ(stat(game.PathText("q8r/saves").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0777 & ~mask);
 }
 
 // Names read from a folder are bytes: a backslash or a byte outside ASCII in

@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +137,15 @@ TEST_F(WineLayout, SaysWhyWhenItCannotStart) {
     noWine.searchPath = "/nonexistent";
     LaunchEnvironment noPrefix = environment_;
     noPrefix.winePrefix = Unix("no-such-prefix");
+    // A wine in the folder the launcher runs in is never taken for the real one.
+    WriteScript(game_, "wine", "exit 0\n");
+    WorkingDirectoryScope cwd(game_.Root());
+    LaunchEnvironment emptyElement = environment_;
+    emptyElement.searchPath = "/nonexistent::";
+    LaunchEnvironment relativeElements = environment_;
+    relativeElements.searchPath = ".:bin";
+    LaunchEnvironment backslashFolder = environment_;
+    backslashFolder.workingDirectory += "\\x";
     const struct {
         const char* name;
         const char* file;
@@ -148,6 +162,11 @@ TEST_F(WineLayout, SaysWhyWhenItCannotStart) {
         {"no prefix", "C:\\Games\\Thief2\\thief2.exe", ".", &noPrefix, kPathNotFound, "no-such-prefix"},
         {"no drive D:", "D:\\Games\\thief2.exe", ".", &environment_, kPathNotFound, "D:"},
         {"not runnable", plainText.c_str(), ".", &environment_, kNoAssociation, "plain.txt"},
+        {"wine only in the current folder", "C:\\Games\\Thief2\\thief2.exe", ".", &emptyElement, kNoAssociation, "wine"},
+        {"wine only in relative folders", "C:\\Games\\Thief2\\thief2.exe", ".", &relativeElements, kNoAssociation,
+         "wine"},
+        {"a backslash in the folder's path", "C:\\Games\\Thief2\\thief2.exe", ".//q8r", &backslashFolder,
+         kPathNotFound, "backslash"},
     };
     for (const auto& c : cases) {
         const LaunchPlan plan = PlanLaunch(c.file, nullptr, c.directory, *c.environment);
@@ -155,6 +174,13 @@ TEST_F(WineLayout, SaysWhyWhenItCannotStart) {
         EXPECT_NE(plan.reason.find(c.reasonHolds), std::string::npos) << c.name << ": " << plan.reason;
         EXPECT_TRUE(plan.arguments.empty()) << c.name;
     }
+}
+
+TEST(LaunchEnvironment, WithoutPathTheSystemsSearchPathIsUsed) {
+    EnvironmentScope path("PATH", std::nullopt);
+    const std::string searchPath = CurrentLaunchEnvironment().searchPath;
+    EXPECT_EQ(searchPath.rfind("/", 0), 0u) << searchPath;
+    EXPECT_EQ(searchPath.find("::"), std::string::npos) << searchPath;
 }
 
 TEST(StartDetached, StartsInTheFolderWithArgumentsAsTheyAreAndDoesNotWait) {
@@ -236,6 +262,39 @@ TEST(ConsoleChoice, KeysAndLinesPickAButtonOrQuit) {
     EXPECT_EQ(ControlForChoice(kChoicePlayThief2), IDC_PLAY_THIEF2);
     EXPECT_EQ(ControlForChoice(kChoiceQuit), 0);
     EXPECT_EQ(LaunchDirectoryFor(ControlForChoice(kChoiceQuit)), nullptr);
+}
+
+// The key prompt puts the terminal back however it ends: by Ctrl+C, which
+// must not end the program with echo off, or by a signal from elsewhere.
+TEST(ConsoleChoice, TheTerminalIsRestoredOnEveryWayOut) {
+    const struct {
+        const char* name;
+        int signalNumber;  // 0: type Ctrl+C
+        int status;        // as waitpid reports it
+    } cases[] = {{"Ctrl+C", 0, kChoiceQuit << 8}, {"SIGTERM", SIGTERM, SIGTERM}, {"SIGHUP", SIGHUP, SIGHUP}};
+    for (const auto& c : cases) {
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, STDIN_FILENO);
+            _exit(AskLauncherChoice(stdin, stdout));
+        }
+        termios mode{};
+        for (int i = 0; i < 400 && tcgetattr(slave, &mode) == 0 && (mode.c_lflag & ECHO); ++i) usleep(10000);
+        EXPECT_FALSE(mode.c_lflag & ECHO) << c.name << ": the prompt never made the terminal raw";
+        if (c.signalNumber) kill(child, c.signalNumber); else EXPECT_EQ(write(master, "\x03", 1), 1);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(status, c.status) << c.name;
+        ASSERT_EQ(tcgetattr(slave, &mode), 0);
+        EXPECT_TRUE((mode.c_lflag & (ECHO | ICANON | ISIG)) == (ECHO | ICANON | ISIG)) << c.name;
+        close(master);
+        close(slave);
+    }
 }
 
 TEST(ConsoleChoice, ReadsLinesUntilOneMeansSomething) {

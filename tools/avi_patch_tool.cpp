@@ -9,6 +9,7 @@
 #include "avi_patch_maker.h"
 #include "file_replacement.h"
 #include "platform.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -204,7 +205,7 @@ int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     out << "file:             " << args[1] << ", " << d.fileSize << " bytes\n";
     if (d.headerComplete) {
         const AviPatchHeader& h = d.header;
-        out << "magic:            " << std::string(h.magic, sizeof h.magic) << '\n'
+        out << "magic:            " << PrintableText(std::string(h.magic, sizeof h.magic)) << '\n'
             << "buffer size:      " << h.bufferSize << " (effective " << EffectivePatchBuffer(h.bufferSize) << ")\n"
             << "original size:    " << h.originalSize << '\n'
             << "table words:      " << h.wordCount << '\n'

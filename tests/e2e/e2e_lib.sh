@@ -24,6 +24,46 @@ e2e_summary() {
     [ "$e2e_failed" -eq 0 ]
 }
 
+# The programs' guards are seen machine-wide (sockets in the abstract
+# namespace): a script reruns itself in a network namespace of its own, where
+# those names live, so scripts running side by side, or a patcher the user
+# runs, do not see each other. Call as: run_isolated "$0" "$@". Without the
+# right to make a namespace the script runs as it is.
+run_isolated() {
+    [ -n "${Q8R_ISOLATED:-}" ] && return
+    export Q8R_ISOLATED=1
+    if unshare --net true 2>/dev/null; then exec unshare --net bash "$@"; fi
+    echo "note: no network namespace to be had; other patchers on this machine may hold the guard"
+}
+
+# Waits until a program holds the guard $1.
+wait_for_guard() {
+    local try
+    for try in $(seq 100); do grep -q "@$1\$" /proc/net/unix && return; sleep 0.1; done
+}
+
+# Opens fd 5 on a new pipe that is already full: a program whose status lines
+# go there waits at its first one, holding its guard. Uses $scratch.
+open_full_pipe() {
+    rm -f "$scratch/pipe"
+    mkfifo "$scratch/pipe"
+    exec 5<>"$scratch/pipe"
+    dd if=/dev/zero of="$scratch/pipe" bs=4096 count=1024 oflag=nonblock status=none 2>/dev/null
+}
+
+# Lets the program $1 that writes into fd 5 go on; returns its exit code
+# once it has ended.
+drain_pipe() {
+    cat <&5 >/dev/null &
+    local reader=$!
+    wait "$1" 2>/dev/null
+    local status=$?
+    kill "$reader"
+    wait "$reader" 2>/dev/null
+    exec 5>&-
+    return "$status"
+}
+
 # Every item below $1 with a checksum for files, folders ending in '/'.
 tree_of() {
     (cd "$1" && find . -mindepth 1 | sort | while read -r item; do

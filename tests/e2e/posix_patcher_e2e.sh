@@ -10,13 +10,11 @@ set -u
 patcher=$1
 tool=${2:-}
 . "$(dirname "$0")/e2e_lib.sh"
+run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-# The guard's lock lives here, away from any patcher the user runs.
 export TMPDIR=$scratch
-unset XDG_RUNTIME_DIR
-lock=$scratch/Q8RPatcher-$(id -u).lock
 
 statuses_before_cutscenes=(
     "Current Operation: Removing old Q8R launcher..."
@@ -150,19 +148,19 @@ scenario_single_instance() {
     echo "== a second start while one holds the guard"
     local game=$scratch/guard/game
     "$e2e_here/make_game_folder.sh" "$game"
+    mkdir -p "$scratch/guard/holder"
     cp -a "$game" "$scratch/guard/before"
-    # Hold the guard as a running patcher would, until told to let go.
-    mkfifo "$scratch/guard/release"
-    flock -x "$lock" -c "echo held >'$scratch/guard/held'; read <'$scratch/guard/release'" &
+    # A patcher in a folder of its own holds the guard, waiting at its first
+    # status line until it is let go.
+    open_full_pipe
+    (cd "$scratch/guard/holder" && exec "$patcher" </dev/null >&5 2>/dev/null) &
     local holder=$!
-    local tries=0
-    while [ ! -e "$scratch/guard/held" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+    wait_for_guard Q8RPatcher
     run_patcher "$game"
     check "returns -1" 255 "$code"
     check "shows nothing" "" "$out$err"
     check "changes nothing" "$(tree_of "$scratch/guard/before")" "$(tree_of "$game")"
-    echo go >"$scratch/guard/release"
-    wait "$holder"
+    drain_pipe "$holder"
     run_patcher "$game"
     check "a start after the holder ended runs" 0 "$code"
     check_true "and does its work" '[ ! -e "$game/q8r.exe" ]'

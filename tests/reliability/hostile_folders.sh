@@ -1,29 +1,32 @@
 #!/bin/bash
 # Runs Q8RPatcher in hostile and odd game folders: roots of 200 to 300
 # characters, names with blanks and bytes outside ASCII, symbolic links in
-# and out of the mod folder, files that cannot be changed, a "q8r" that is a
-# file, a root whose name holds a backslash, and two patchers started at once.
-# In each, nothing outside the game root may change and nothing may be lost.
+# and out of the mod folder, FIFOs and devices where files should be, files
+# that cannot be changed, a "q8r" that is a file, a root whose name holds a
+# backslash, guards taken from other environments and users, and two
+# patchers started at once. Nothing may hang, nothing may be lost, and
+# nothing outside the game root may change but through the player's links.
 #
-# Usage: hostile_folders.sh PATCHER PATCH_TOOL [TRIES]
+# Usage: hostile_folders.sh PATCHER PATCH_TOOL LAUNCHER [TRIES]
 #   TRIES: how often two patchers are started at once (default 100).
 set -u
-if [ $# -lt 2 ]; then
-    sed -n '2,9p' "$0" >&2
+if [ $# -lt 3 ]; then
+    sed -n '2,11p' "$0" >&2
     exit 2
 fi
 patcher=$(realpath "$1")
 tool=$(realpath "$2")
-tries=${3:-100}
+launcher=$(realpath "$3")
+tries=${4:-100}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/e2e_lib.sh"
+run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
 trap 'umount "$scratch/disk" 2>/dev/null; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
-unset XDG_RUNTIME_DIR
 
 custom_darkinst_box() {
     printf '[Error]\nFailed to create custom Darkinst file.\n\nQ8R needs to rename and alter the file "\\q8r\\install.cfg"\nin order to play. Refer to the supplied FAQ for help.'
@@ -208,10 +211,10 @@ scenario_links() {
     cp "$game/q8r/movies/CS29.avi.upd" "$outside/CS29.avi.upd"
     # A link to a folder outside, in a folder that is moved: the link moves.
     ln -s "$outside/folder" "$game/q8r/books/english/out-link"
-    # An english folder that is a link out: its items are not moved.
+    # An english folder and a voice folder kept elsewhere: followed, as
+    # Windows follows links, so their items move up through the links.
     rm -rf "$game/q8r/strings/english"
     ln -s "$outside/strings-en" "$game/q8r/strings/english"
-    # A voice folder that is a link out: neither source nor target is used.
     rm -rf "$game/q8r/snd/cop1"
     ln -s "$outside/cop1" "$game/q8r/snd/cop1"
     # Deletions remove the links, never what they point to.
@@ -219,22 +222,26 @@ scenario_links() {
     ln -s "$outside/launcher.exe" "$game/q8r.exe"
     ln -s "$outside/shared-darkinst.cfg" "$game/q8r/Darkinst.cfg"
     ln -s "$outside/CS29.avi.upd" "$game/q8r/movies/CS29.avi.upd.tmp" && mv -f "$game/q8r/movies/CS29.avi.upd.tmp" "$game/q8r/movies/CS29.avi.upd"
-    # Copies copy links as links; a loop is an item like any other.
+    # Links inside a copied folder stay links; a loop is an item like any other.
     ln -s "$outside/saves-elsewhere" "$game/saves/elsewhere"
     ln -s . "$game/q8r/snd/cop2/english/loop"
     # A video that is a link out: as on Windows, the file the link names is
     # patched and the link stays.
     ln -sf "$outside/CS18.avi" "$game/q8r/movies/CS18.avi"
-    local outside_before
-    outside_before=$(tree_of "$outside" | grep -v '^CS18.avi ')
+    local expected_outside=$scratch/links/expected-outside
+    cp -a "$outside" "$expected_outside"
+    mv "$expected_outside/cop1/english/cop1_hello.wav" "$expected_outside/cop1/"
+    rm "$expected_outside/strings-en/goals.str"
     run_patcher "$game"
     check "links: exit code and no box" "0 " "$code $err"
-    check "links: nothing else outside the game root changed" "$outside_before" "$(tree_of "$outside" | grep -v '^CS18.avi ')"
+    check "links: outside, only what the followed links lead to changed" \
+        "$(tree_of "$expected_outside" | grep -v '^CS18.avi ')" "$(tree_of "$outside" | grep -v '^CS18.avi ')"
     check "links: a link in a moved folder moved as a link" \
         "link to $outside/folder|missing" "$(link_of "$game/q8r/books/out-link")|$(link_of "$game/q8r/books/english/out-link")"
-    check "links: the english folder that leads out stays a link" \
-        "link to $outside/strings-en|missing" "$(link_of "$game/q8r/strings/english")|$(link_of "$game/q8r/strings/goals.str")"
-    check "links: the voice folder that leads out stays a link" "link to $outside/cop1" "$(link_of "$game/q8r/snd/cop1")"
+    check "links: the linked english folder stays a link, its items moved up" \
+        "link to $outside/strings-en|not a link goals elsewhere" \
+        "$(link_of "$game/q8r/strings/english")|$(link_of "$game/q8r/strings/goals.str") $(cat "$game/q8r/strings/goals.str")"
+    check "links: the linked voice folder stays a link" "link to $outside/cop1" "$(link_of "$game/q8r/snd/cop1")"
     check "links: the deleted launcher was the link" "missing" "$(link_of "$game/q8r.exe")"
     check "links: the mod's Darkinst.cfg is made anew in place of the link" \
         "not a link $(expected_mod_darkinst | od -An -tx1 -v)" "$(link_of "$game/q8r/Darkinst.cfg") $(od -An -tx1 -v "$game/q8r/Darkinst.cfg")"
@@ -245,32 +252,65 @@ scenario_links() {
     check_true "links: the linked patch data was used, then its link removed" \
         '[ ! -e "$game/q8r/movies/CS29.avi.upd" ] && [ ! -L "$game/q8r/movies/CS29.avi.upd" ] && cmp -s "$game/q8r/movies/CS29.avi" "$game.corrected/CS29.avi"'
 
-    echo "== a movies folder that is a link out of the game root"
+    echo "== a movies folder kept on another disk behind a link"
     game=$scratch/movies-link/game outside=$scratch/movies-link/outside
     make_game "$game"
     mkdir -p "$outside"
+    cp -a "$game" "$scratch/movies-link/before"
+    expected_after_run "$scratch/movies-link/before" "$game.corrected" "$scratch/movies-link/expected"
     mv "$game/q8r/movies" "$outside/movies"
     ln -s "$outside/movies" "$game/q8r/movies"
-    outside_before=$(tree_of "$outside")
     run_patcher "$game"
-    check "movies link: nothing outside the game root changed" "$outside_before" "$(tree_of "$outside")"
-    local boxes=() video
-    for video in $videos; do boxes+=("$(box "Can't Create New Avi File" $video.avi)"); done
-    check "movies link: each video is reported" "$(printf '%s\n' "${boxes[@]}")" "$err"
+    check "movies link: exit code and no box" "0 " "$code $err"
+    check "movies link: the videos are patched where the link leads" \
+        "$(tree_of "$scratch/movies-link/expected/q8r/movies")" "$(tree_of "$outside/movies")"
 
-    echo "== a mod folder that is a link out of the game root"
+    echo "== a mod folder kept on another disk behind a link"
     game=$scratch/mod-link/game outside=$scratch/mod-link/outside
     make_game "$game"
     mkdir -p "$outside"
+    cp -a "$game" "$scratch/mod-link/before"
+    expected_after_run "$scratch/mod-link/before" "$game.corrected" "$scratch/mod-link/expected"
     # What a later run of the copy step would have left there.
     cp "$game/install.cfg" "$game/q8r/install.cfg"
     mv "$game/q8r" "$outside/q8r"
     ln -s "$outside/q8r" "$game/q8r"
-    outside_before=$(tree_of "$outside")
     run_patcher "$game"
-    check "mod link: nothing outside the game root changed" "$outside_before" "$(tree_of "$outside")"
-    check "mod link: the Darkinst.cfg and each video are reported" \
-        "$(custom_darkinst_box; echo; printf '%s\n' "${boxes[@]}")" "$err"
+    check "mod link: exit code and no box" "0 " "$code $err"
+    check "mod link: the mod folder is migrated where the link leads" \
+        "$(tree_of "$scratch/mod-link/expected/q8r")" "$(tree_of "$outside/q8r")"
+}
+
+# --- FIFOs and devices -------------------------------------------------------
+
+scenario_fifos() {
+    echo "== FIFOs and a device where files should be"
+    local game=$scratch/fifo/game
+    make_game "$game"
+    rm "$game/Darkinst.cfg" "$game/q8r/movies/CS27.avi.upd" "$game/q8r/movies/CS29.avi"
+    mkfifo "$game/Darkinst.cfg" "$game/q8r/movies/CS27.avi.upd" "$game/q8r/movies/CS29.avi"
+    local boxes=("$(box "Can't Open Data File" CS27.avi)" "$(box "Can't Open Original Avi File." CS29.avi)")
+    if rm "$game/q8r/movies/CS30.avi" && mknod "$game/q8r/movies/CS30.avi" c 1 5 2>/dev/null; then
+        boxes+=("$(box "Can't Open Original Avi File." CS30.avi)")
+    else
+        cp "$game.corrected/CS30.avi" "$game/q8r/movies/CS30.avi"
+        rm "$game/q8r/movies/CS30.avi.upd"
+        skip "no device node could be made here (mknod needs root)"
+    fi
+    (cd "$game" && timeout 60 "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
+    code=$?
+    check "FIFOs: the patcher ends without waiting" 0 "$code"
+    check "FIFOs: each is reported as a file that cannot be opened" "$(printf '%s\n' "${boxes[@]}")" "$(cat "$scratch/err")"
+    check_true "FIFOs: the rest is done" '[ "$(tail -n 1 "$scratch/out")" = "Task Finished." ] && cmp -s "$game/q8r/movies/CS18.avi" "$game.corrected/CS18.avi"'
+
+    local answer
+    answer=$(cd "$game" && printf '1\n' | timeout 60 "$launcher" 2>&1 >/dev/null)
+    check "FIFO Darkinst.cfg: the launcher ends without waiting and starts nothing" \
+        "0 Q8RLauncher: cannot start the game: no install_path line in a Darkinst.cfg of this folder." "$? $answer"
+    timeout 60 "$tool" describe "$game/q8r/movies/CS27.avi.upd" >/dev/null 2>&1
+    check "FIFO patch data: q8r-avipatch describe ends with 1" 1 "$?"
+    timeout 60 "$tool" make "$game/q8r/movies/CS29.avi" "$game/q8r/movies/CS18.avi" "$scratch/fifo/out.upd" >/dev/null 2>&1
+    check "FIFO original: q8r-avipatch make ends with 1" 1 "$?"
 }
 
 # --- files that cannot be changed ------------------------------------------
@@ -421,29 +461,77 @@ scenario_backslash_root() {
     check "backslash: nothing changed in either folder" "$before" "$(tree_of "$scratch/bs")"
 }
 
+# --- status output nobody reads --------------------------------------------------
+
+scenario_broken_pipe() {
+    echo "== status output into a pipe whose reader has gone"
+    local game=$scratch/pipe-gone/game
+    make_game "$game"
+    cp -a "$game" "$scratch/pipe-gone/before"
+    expected_after_run "$scratch/pipe-gone/before" "$game.corrected" "$scratch/pipe-gone/expected"
+    # head has ended before the patcher writes its first status line.
+    { sleep 0.5; (cd "$game" && exec "$patcher" </dev/null 2>"$scratch/err"); echo $? >"$scratch/code"; } | head -c 0
+    check "broken pipe: the run goes on to its end, exit code and no box" "0 " "$(cat "$scratch/code") $(cat "$scratch/err")"
+    check "broken pipe: tree and bytes" "$(tree_of "$scratch/pipe-gone/expected")" "$(tree_of "$game")"
+}
+
+# --- the single-instance guard -------------------------------------------------
+
+scenario_guard() {
+    echo "== the guard, taken from another environment and by another user"
+    local game=$scratch/guard
+    mkdir -p "$game"
+    open_full_pipe
+    (cd "$game" && exec "$patcher" </dev/null >&5 2>/dev/null) &
+    local holder=$!
+    wait_for_guard Q8RPatcher
+    (cd "$game" && XDG_RUNTIME_DIR=$scratch/other-run TMPDIR=$scratch/other-tmp exec "$patcher" </dev/null >/dev/null 2>&1)
+    check "guard: another session's patcher sees it" 255 "$?"
+    if [ "$(id -u)" = 0 ]; then
+        (cd "$game" && exec setpriv --reuid=65534 --regid=65534 --clear-groups --reset-env "$patcher" </dev/null >/dev/null 2>&1)
+        check "guard: another user's patcher sees it" 255 "$?"
+    else
+        skip "only root can start a patcher as another user"
+    fi
+    kill -KILL "$holder"
+    drain_pipe "$holder"
+    (cd "$game" && exec "$patcher" </dev/null >/dev/null 2>&1)
+    check "guard: free again once its holder was killed" 0 "$?"
+
+    # The launcher holds its own guard while it waits for a key.
+    mkfifo "$scratch/keys"
+    exec 6<>"$scratch/keys"
+    (cd "$game" && exec "$launcher" <&6 >/dev/null 2>&1) &
+    holder=$!
+    wait_for_guard Q8RLoader
+    (cd "$game" && XDG_RUNTIME_DIR=$scratch/other-run TMPDIR=$scratch/other-tmp exec "$launcher" </dev/null >/dev/null 2>&1)
+    check "guard: another session's launcher sees the launcher's" 255 "$?"
+    printf 'q\n' >&6
+    wait "$holder"
+    check "guard: the waiting launcher quits on q" 0 "$?"
+    exec 6>&-
+}
+
 # --- two patchers at once -----------------------------------------------------
 
 scenario_two_at_once() {
     echo "== two patchers started at once, $tries times"
     local game=$scratch/twice
     mkdir -p "$game"
-    # Reading a FIFO blocks until someone writes: the patcher that holds the
-    # guard waits there while the other one starts.
-    mkfifo "$game/Darkinst.cfg"
     local try exactly_one=0 problems=0
     for ((try = 0; try < tries; try++)); do
-        (cd "$game" && exec "$patcher" </dev/null >"$scratch/a-out" 2>&1) &
+        # The one that takes the guard waits at its first status line.
+        open_full_pipe
+        (cd "$game" && exec "$patcher" </dev/null >&5 2>/dev/null) &
         local a=$!
-        (cd "$game" && exec "$patcher" </dev/null >"$scratch/b-out" 2>&1) &
+        (cd "$game" && exec "$patcher" </dev/null >&5 2>/dev/null) &
         local b=$!
         wait -n "$a" "$b"
         local first=$? waiting
         if kill -0 "$a" 2>/dev/null; then waiting=$a; else waiting=$b; fi
         local still=0
         kill -0 "$waiting" 2>/dev/null && still=1
-        # Let the waiting one read: open the FIFO for writing and close it.
-        timeout 10 bash -c ': >"$1"' _ "$game/Darkinst.cfg"
-        wait "$waiting"
+        drain_pipe "$waiting"
         local second=$?
         if [ "$first" = 255 ] && [ "$still" = 1 ] && [ "$second" = 0 ]; then
             exactly_one=$((exactly_one + 1))
@@ -459,9 +547,12 @@ scenario_two_at_once() {
 scenario_long_roots
 scenario_odd_names
 scenario_links
+scenario_fifos
 scenario_immutable
 scenario_full_disk
 scenario_mod_folder_is_a_file
 scenario_backslash_root
+scenario_broken_pipe
+scenario_guard
 scenario_two_at_once
 e2e_summary

@@ -34,6 +34,7 @@ tool=$(realpath "$2")
 mode=${3:-quick}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/e2e_lib.sh"
+run_isolated "$0" "$@"
 
 if ! command -v strace >/dev/null || ! command -v openssl >/dev/null; then
     echo "kill_points.sh: strace and openssl are needed" >&2
@@ -44,7 +45,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
-unset XDG_RUNTIME_DIR
 # LeakSanitizer stops the world with ptrace, which fails under strace; the
 # leak check is the unit tests' business.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
