@@ -16,6 +16,7 @@ const ConfigKey kMoviePathKey = {"movie_path", 11};
 namespace {
 
 const char kEndMarker = 0x1A;
+const size_t kWriteStretch = 1 << 20;
 const char* const kTemporarySuffix = ".q8r-tmp";
 
 }  // namespace
@@ -98,14 +99,6 @@ std::string BuildConfigText(const std::vector<std::string>& lines,
 }
 
 bool WriteConfigText(const char* path, const std::string& text) {
-    std::string bytes;
-    bytes.reserve(text.size() + text.size() / 16 + 1);
-    for (const char c : text) {
-        if (c == '\n') bytes += '\r';
-        bytes += c;
-    }
-    bytes += kEndMarker;
-
     // The new file takes the place of the old one without opening it, so a
     // file the user made read-only would be replaced all the same.
     if (Files().exists(path)) {
@@ -116,7 +109,20 @@ bool WriteConfigText(const char* path, const std::string& text) {
 
     Replacement replacement;
     if (!BeginReplacement(replacement, path, kTemporarySuffix)) return false;
-    if (!WriteReplacement(replacement, bytes.data(), bytes.size())) {
+    // CR LF and the end marker are written a stretch at a time, so a huge
+    // text is never held twice.
+    std::string bytes;
+    bool written = true;
+    for (size_t start = 0; written && start <= text.size(); start += kWriteStretch) {
+        bytes.clear();
+        for (size_t k = start; k < text.size() && k < start + kWriteStretch; ++k) {
+            if (text[k] == '\n') bytes += '\r';
+            bytes += text[k];
+        }
+        if (start + kWriteStretch > text.size()) bytes += kEndMarker;
+        written = WriteReplacement(replacement, bytes.data(), bytes.size());
+    }
+    if (!written) {
         AbandonReplacement(replacement);
         return false;
     }
