@@ -111,7 +111,7 @@ LaunchEnvironment CurrentLaunchEnvironment() {
     environment.searchPath = searchPath ? searchPath : DefaultSearchPath();
     environment.winePrefix = EnvironmentValue("WINEPREFIX");
     if (environment.winePrefix.empty()) environment.winePrefix = EnvironmentValue("HOME") + "/.wine";
-    if (!QueryWorkingDirectory(&environment.workingDirectory)) environment.workingDirectory = ".";
+    if (!QueryWorkingDirectory(&environment.workingDirectory)) environment.workingDirectory.assign(1, '.');  // not = ".": gcc 12 warns falsely there
     return environment;
 }
 

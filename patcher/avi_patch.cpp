@@ -159,22 +159,14 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     const std::string oldPath = std::string(aviPath) + ".old";
 
     PatchResult code = BuildNewFile(run, aviPath, progress);
-    if (code == PatchSuccessful) {
-        // The new file first, as on every other road out.
-        const bool onDisk = FinishReplacement(run.fresh);
-        CloseRunFiles(run);
-        code = onDisk ? SwapIn(run, oldPath) : CantCreateNewFile;
-        if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
-    } else {
-        // A bad segment leaves what was written before it in ".new";
-        // what could not be written completely is of no use to anyone.
-        if (code == CantCreateNewFile) {
-            AbandonReplacement(run.fresh);
-        } else {
-            LeaveReplacement(run.fresh);
-        }
-        CloseRunFiles(run);
-    }
+    // The new file is closed first, on every road out.
+    if (code == PatchSuccessful && !FinishReplacement(run.fresh)) code = CantCreateNewFile;
+    LeaveReplacement(run.fresh);
+    CloseRunFiles(run);
+    if (code == PatchSuccessful) code = SwapIn(run, oldPath);
+    // A bad segment leaves what was written before it in ".new"; what could
+    // not be written completely is of no use to anyone.
+    if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
     std::free(run.table);
     std::free(run.buffer);
     return code;

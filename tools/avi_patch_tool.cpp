@@ -82,14 +82,11 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
     }
     if (!WriteReplacement(output, bytes.data(), bytes.size())) {
         AbandonReplacement(output);
-        *error = "cannot write " + path;
-        return false;
+    } else if (CommitReplacement(output)) {
+        return true;
     }
-    if (!CommitReplacement(output)) {
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    *error = "cannot write " + path;
+    return false;
 }
 
 // An output that is one of the inputs, under any name, would be destroyed.
