@@ -93,7 +93,7 @@ bool ChangeWhenUnlocked(Change change) {
     for (DWORD waited = 0;; waited += pause, pause = pause < 250 ? pause * 2 : 500) {
         if (change()) return true;
         const DWORD error = GetLastError();
-        // ReplaceFileA says a held file could not be removed in its own words.
+        // ReplaceFileW says a held file could not be removed in its own words.
         const bool locked = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                             error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
         if (!locked || waited >= kPatience) return false;
