@@ -39,6 +39,7 @@ cmake_minimum_required(VERSION 3.25)
 # The Linux programs may need the C library and nothing else: a player's
 # desktop or Steam Deck has glibc, not necessarily this compiler's runtime.
 set(linux_allowed_libraries libc.so.6 libm.so.6 ld-linux-x86-64.so.2)
+set(linux_glibc_floor 2.35)
 if(ARCHIVE MATCHES "[.]tar[.]gz$")
   set(linux ON)
 else()
@@ -49,6 +50,7 @@ file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE})
 string(REPLACE "|" ";" PROGRAMS "${PROGRAMS}")
 set(entries)
+set(programs)
 foreach(program IN LISTS PROGRAMS)
   get_filename_component(name ${program} NAME)
   file(COPY_FILE ${program} ${STAGE}/${name})
@@ -71,8 +73,21 @@ foreach(program IN LISTS PROGRAMS)
         message(FATAL_ERROR "${name} needs ${library}, which a player's Linux may lack")
       endif()
     endforeach()
+    # One symbol of a newer glibc and the program would not start there at all.
+    execute_process(COMMAND ${OBJDUMP} -T ${STAGE}/${name} OUTPUT_VARIABLE symbols RESULT_VARIABLE read)
+    string(REGEX MATCHALL "GLIBC_[0-9.]+" versions "${symbols}")
+    if(NOT read EQUAL 0 OR NOT versions)
+      message(FATAL_ERROR "cannot read the glibc versions ${name} needs")
+    endif()
+    foreach(version IN LISTS versions)
+      string(REPLACE "GLIBC_" "" version ${version})
+      if(version VERSION_GREATER "${linux_glibc_floor}")
+        message(FATAL_ERROR "${name} needs glibc ${version}; players' Linux may have ${linux_glibc_floor}")
+      endif()
+    endforeach()
   endif()
   list(APPEND entries ${name})
+  list(APPEND programs ${STAGE}/${name})
 endforeach()
 
 # Notepad on older Windows shows LF-only text as one line; Linux keeps LF.
@@ -94,19 +109,26 @@ file(CONFIGURE OUTPUT ${STAGE}/SHA256SUMS.txt CONTENT "${sums}" @ONLY NEWLINE_ST
 list(APPEND entries SHA256SUMS.txt)
 
 # The files sit at the top of the archive, so it unpacks straight into the
-# game's folder; a fixed time keeps the archive the same from build to build.
+# game's folder. Two builds of one commit give the same archive: the entries
+# go in a fixed order with fixed times and modes (not the builder's umask),
+# and the gzip header holds no time (gzip -n), which CMake's own would.
+file(CHMOD ${programs} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(CHMOD ${STAGE}/README.txt ${STAGE}/SHA256SUMS.txt PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(REMOVE ${ARCHIVE})
 if(linux)
+  string(REGEX REPLACE "[.]gz$" "" packed_archive ${ARCHIVE})
   set(format gnutar)
-  set(mode czf)
 else()
+  set(packed_archive ${ARCHIVE})
   set(format zip)
-  set(mode cf)
 endif()
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar ${mode} ${ARCHIVE} --format=${format} "--mtime=2026-01-01 00:00:00 UTC" ${entries}
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${packed_archive} --format=${format} "--mtime=2026-01-01 00:00:00 UTC" ${entries}
   WORKING_DIRECTORY ${STAGE}
   RESULT_VARIABLE packed)
+if(packed EQUAL 0 AND linux)
+  execute_process(COMMAND gzip -9 -n ${packed_archive} RESULT_VARIABLE packed)
+endif()
 if(NOT packed EQUAL 0)
   message(FATAL_ERROR "cannot pack ${ARCHIVE}")
 endif()
