@@ -30,7 +30,7 @@ void WriteScript(const ScratchFolder& folder, const std::string& relative, const
 
 // The started program writes `relative` when it is done; polls for it.
 std::string AwaitFile(const ScratchFolder& folder, const std::string& relative) {
-    for (int i = 0; i < 400 && !folder.Exists(relative); ++i) usleep(25000);
+    for (int i = 0; i < 4800 && !folder.Exists(relative); ++i) usleep(25000);
     return folder.Exists(relative) ? folder.Read(relative) : "<never written>";
 }
 
@@ -284,7 +284,7 @@ TEST(ConsoleChoice, TheTerminalIsRestoredOnEveryWayOut) {
             _exit(AskLauncherChoice(stdin, stdout));
         }
         termios mode{};
-        for (int i = 0; i < 400 && tcgetattr(slave, &mode) == 0 && (mode.c_lflag & ECHO); ++i) usleep(10000);
+        for (int i = 0; i < 12000 && tcgetattr(slave, &mode) == 0 && (mode.c_lflag & ECHO); ++i) usleep(10000);
         EXPECT_FALSE(mode.c_lflag & ECHO) << c.name << ": the prompt never made the terminal raw";
         if (c.signalNumber) kill(child, c.signalNumber); else EXPECT_EQ(write(master, "\x03", 1), 1);
         int status = 0;

@@ -39,7 +39,7 @@ run_isolated() {
 # Waits until a program holds the guard $1.
 wait_for_guard() {
     local try
-    for try in $(seq 100); do grep -q "@$1\$" /proc/net/unix && return; sleep 0.1; done
+    for try in $(seq 1200); do grep -q "@$1\$" /proc/net/unix && return; sleep 0.1; done
 }
 
 # Opens fd 5 on a new pipe that is already full: a program whose status lines

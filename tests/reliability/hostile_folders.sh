@@ -7,17 +7,30 @@
 # patchers started at once. Nothing may hang, nothing may be lost, and
 # nothing outside the game root may change but through the player's links.
 #
-# Usage: hostile_folders.sh PATCHER PATCH_TOOL LAUNCHER [TRIES]
-#   TRIES: how often two patchers are started at once (default 100).
+# Usage: hostile_folders.sh PATCHER PATCH_TOOL LAUNCHER [ci|all|TRIES]
+#   ci (default): the test suite's share, a few minutes on a busy machine:
+#                 roots on both sides of the videos' and the delete's limits,
+#                 a root whose mod folder and one whose own name does not
+#                 fit; two patchers started at once 20 times;
+#   all:          roots of 16 lengths from 200 to 300, 100 starts at once;
+#   TRIES:        as all, with that many starts at once.
 set -u
 if [ $# -lt 3 ]; then
-    sed -n '2,11p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
 fi
 patcher=$(realpath "$1")
 tool=$(realpath "$2")
 launcher=$(realpath "$3")
-tries=${4:-100}
+mode=${4:-ci}
+root_lengths="200 230 234 235 236 241 242 246 247 250 255 258 259 260 280 300"
+tries=100
+case $mode in
+    ci) root_lengths="234 235 241 242 255 259"; tries=20 ;;
+    all) ;;
+    *[!0-9]*) echo "hostile_folders.sh: the fourth argument must be ci, all or a number" >&2; exit 2 ;;
+    *) tries=$mode ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/e2e_lib.sh"
 run_isolated "$0" "$@"
@@ -113,7 +126,7 @@ apply_model() {
 scenario_long_roots() {
     echo "== game roots of 200 to 300 characters"
     local length
-    for length in 200 230 234 235 236 241 242 246 247 250 255 258 259 260 280 300; do
+    for length in $root_lengths; do
         local base=$scratch/long$length
         local root
         root=$(path_of_length "$base" "$length")

@@ -3,14 +3,18 @@
 # v1.0 game folder whose CS27.avi is tens of MiB, and checks after every kill
 # that nothing was lost and that a further run finishes the migration.
 #
-# Usage: kill_points.sh PATCHER PATCH_TOOL [quick|all|N]
-#   quick (default): every call inside the swap of CS27.avi and inside both
+# Usage: kill_points.sh PATCHER PATCH_TOOL [ci|quick|all|N]
+#   ci (default):    the test suite's share, a few minutes on a busy machine:
+#                    a CS27.avi of 12 MiB, 6 calls spread over each of the
+#                    three windows below and 8 over the rest of the run;
+#   quick:           every call inside the swap of CS27.avi and inside both
 #                    Darkinst.cfg rewrites, and 40 more spread over the
 #                    rest of the run;
 #   all:             every call that changes state (each open for writing,
 #                    write, fsync, close of a written file, rename, link,
 #                    unlink, mkdir...), and every call inside those windows;
 #   N:               the windows and N spread points.
+# All but ci take a CS27.avi of 40 MiB.
 #
 # How a point is hit: strace injects SIGKILL on entry to the n-th call of one
 # system call (-e inject=NAME:signal=KILL:when=n), so the call itself never
@@ -26,12 +30,12 @@
 # patched (a video swapped in before the kill whose patch data survived).
 set -u
 if [ $# -lt 2 ]; then
-    sed -n '2,27p' "$0" >&2
+    sed -n '2,31p' "$0" >&2
     exit 2
 fi
 patcher=$(realpath "$1")
 tool=$(realpath "$2")
-mode=${3:-quick}
+mode=${3:-ci}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/e2e_lib.sh"
 run_isolated "$0" "$@"
@@ -56,17 +60,21 @@ game=$scratch/game
 pristine=$scratch/pristine
 "$e2e_here/make_game_folder.sh" "$pristine" "$tool" "$scratch/corrected" >/dev/null || exit 2
 big=$pristine/q8r/movies/CS27.avi
-size=41943040
-# 40 MiB that do not compress, the same every time.
+# More than the engine's write-back stretch of 8 MiB either way.
+size=$((40 << 20))
+[ "$mode" = ci ] && size=$((12 << 20))
+# Bytes that do not compress, the same every time.
 openssl enc -aes-128-ctr -K 0123456789abcdef0123456789abcdef -iv 0 -nosalt </dev/zero 2>/dev/null | head -c $size >"$big"
 # The corrected cut: a title card inserted, frames rewritten, the tail
 # shortened, so that its size differs from the original's.
+quarter=$((size / 4))
 {
-    head -c 10485760 "$big"
+    head -c $quarter "$big"
     for i in $(seq 200); do printf 'inserted title card %04d ' "$i"; done
-    tail -c +10485761 "$big" | head -c $((size - 10485760 - 9000))
+    tail -c +$((quarter + 1)) "$big" | head -c $((size - quarter - 9000))
 } >"$scratch/corrected/CS27.avi"
-for offset in 1000000 7000000 20000000 33000000 38000000; do
+for share in 2 17 48 79 91; do
+    offset=$((size / 100 * share))
     printf 'CORRECTED FRAME AT %010d .....' "$offset" |
         dd of="$scratch/corrected/CS27.avi" bs=1 seek="$offset" conv=notrunc status=none
 done
@@ -132,19 +140,25 @@ awk -v q='"' '
         }
     }' "$scratch/trace" "$scratch/trace" >"$scratch/points-all"
 
+# pick N PATTERN: N of the points that match, spread evenly over the run.
+pick() {
+    grep "$2" "$scratch/points-all" |
+        awk -v n="$1" '{ line[NR] = $0 } END { for (k = 0; k < n && NR > 0; k++) print line[int(k * NR / n) + 1] }' |
+        sort -u
+}
 grep ' window ' "$scratch/points-all" >"$scratch/points"
 spread=40
 case $mode in
+    ci) spread=8
+        for where in "root Darkinst.cfg rewrite" "mod Darkinst.cfg rewrite" "CS27.avi swap"; do
+            pick 6 " window $where\$"
+        done >"$scratch/points" ;;
     quick) ;;
     all) spread=0; cp "$scratch/points-all" "$scratch/points" ;;
-    *[!0-9]*) echo "kill_points.sh: mode must be quick, all or a number" >&2; exit 2 ;;
+    *[!0-9]*) echo "kill_points.sh: mode must be ci, quick, all or a number" >&2; exit 2 ;;
     *) spread=$mode ;;
 esac
-if [ "$spread" -gt 0 ]; then
-    grep ' spread ' "$scratch/points-all" |
-        awk -v n="$spread" '{ line[NR] = $0 } END { for (k = 0; k < n && NR > 0; k++) print line[int(k * NR / n) + 1] }' |
-        sort -u >>"$scratch/points"
-fi
+[ "$spread" -gt 0 ] && pick "$spread" " spread " >>"$scratch/points"
 echo "$(wc -l <"$scratch/points-all") candidate points in the run; trying $(wc -l <"$scratch/points")"
 
 # --- the kills --------------------------------------------------------------

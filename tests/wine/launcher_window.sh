@@ -29,7 +29,7 @@ cleanup() {
   wait "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 1200); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=$(tr -d '\n' <"$work/display")
 [ -n "$display" ] || { echo "FAIL Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=:$display

@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     const std::wstring wideFolder = wide[3];
     bool secondStart = false;
     std::string pauseFolder;
-    DWORD timeoutMs = 60000;
+    DWORD timeoutMs = 480000;
     for (int i = 4; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--second-start") {
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
                 PROCESS_INFORMATION second = Start(patcher, wideFolder);
                 bool showedWindow = false;
                 DWORD result = WAIT_TIMEOUT;
-                for (int i = 0; i < 500 && result == WAIT_TIMEOUT; ++i) {
+                for (int i = 0; i < 6000 && result == WAIT_TIMEOUT; ++i) {
                     if (!TopLevelWindows(second.dwProcessId, nullptr).empty()) showedWindow = true;
                     result = WaitForSingleObject(second.hProcess, 20);
                 }
@@ -271,10 +271,10 @@ int main(int argc, char** argv) {
                                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
                 std::FILE* ready = std::fopen((pauseFolder + "\\box.ready").c_str(), "w");
                 if (ready) std::fclose(ready);
-                if (!WaitForFile(pauseFolder + "\\box.go", 30000)) Log("pause-timed-out=1");
+                if (!WaitForFile(pauseFolder + "\\box.go", 600000)) Log("pause-timed-out=1");
             }
             PostMessageA(box, WM_COMMAND, IDOK, 0);
-            for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
+            for (int i = 0; i < 6000 && IsWindow(box); ++i) Sleep(20);
             continue;
         }
         if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) break;

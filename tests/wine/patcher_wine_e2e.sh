@@ -23,7 +23,7 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$out/display" >"$out/xvfb.log" 2>&1 &
 xvfb=$!
 display=
-for _ in $(seq 100); do
+for _ in $(seq 1200); do
     display=$(cat "$out/display" 2>/dev/null)
     [ -n "$display" ] && break
     kill -0 "$xvfb" 2>/dev/null || { xvfb=; break; }
@@ -42,7 +42,7 @@ export DISPLAY=:$display
 # $out/NAME.log and the value of a key is `value NAME key`.
 drive() {
     local name=$1 game=$2; shift 2
-    timeout 150 "$src/scripts/wine-run" "$WINEPREFIX" explorer /desktop=q8r,1024x768 \
+    timeout 600 "$src/scripts/wine-run" "$WINEPREFIX" explorer /desktop=q8r,1024x768 \
         "$(winpath "$driver")" "$(winpath "$out/$name.log")" "$(winpath "$patcher")" "$(winpath "$game")" "$@" \
         >"$out/$name.wine.log" 2>&1
     [ -f "$out/$name.log" ] || echo "missing log for $name" >"$out/$name.log"
@@ -62,7 +62,7 @@ drive_as_player() {
     rm -rf "$home/game" "$home/$name.log"
     cp -a "$game" "$home/game"
     chown -R 65534:65534 "$home"
-    timeout 150 "${as_player[@]}" DISPLAY="$DISPLAY" "$src/scripts/wine-run" "$home/prefix" explorer /desktop=q8r,1024x768 \
+    timeout 600 "${as_player[@]}" DISPLAY="$DISPLAY" "$src/scripts/wine-run" "$home/prefix" explorer /desktop=q8r,1024x768 \
         "$(winpath "$driver")" "$(winpath "$home/$name.log")" "$(winpath "$patcher")" "$(winpath "$home/game")" "$@" \
         >"$out/$name.wine.log" 2>&1
     "${as_player[@]}" WINEPREFIX="$home/prefix" wineserver -k >/dev/null 2>&1
@@ -82,7 +82,7 @@ scenario_window_and_missing_patch_data() {
     "$src/tests/e2e/make_game_folder.sh" "$game"
     mkdir -p "$scratch/window/pause"
     (
-        for _ in $(seq 600); do [ -e "$scratch/window/pause/box.ready" ] && break; sleep 0.1; done
+        for _ in $(seq 6000); do [ -e "$scratch/window/pause/box.ready" ] && break; sleep 0.1; done
         sleep 0.5  # the box paints itself
         import -display ":$display" -window root "$out/patcher-window.png" 2>"$out/import.log"
         : >"$scratch/window/pause/box.go"
