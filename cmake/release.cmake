@@ -28,7 +28,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       -DSTAGE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}
       -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_release_archive}
       -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS Q8RPatcher Q8RLauncher ${PROJECT_SOURCE_DIR}/docs/players-readme.txt
+    DEPENDS Q8RPatcher Q8RLauncher ${PROJECT_SOURCE_DIR}/docs/players-readme.txt ${CMAKE_CURRENT_LIST_DIR}/pack_release.py
     COMMENT "Packing ${q8r_release_archive}"
     VERBATIM)
   return()
@@ -111,24 +111,14 @@ list(APPEND entries SHA256SUMS.txt)
 # The files sit at the top of the archive, so it unpacks straight into the
 # game's folder. Two builds of one commit give the same archive: the entries
 # go in a fixed order with fixed times and modes (not the builder's umask),
-# and the gzip header holds no time (gzip -n), which CMake's own would.
+# with no owner and no time in the gzip header (cmake/pack_release.py).
 file(CHMOD ${programs} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(CHMOD ${STAGE}/README.txt ${STAGE}/SHA256SUMS.txt PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(REMOVE ${ARCHIVE})
-if(linux)
-  string(REGEX REPLACE "[.]gz$" "" packed_archive ${ARCHIVE})
-  set(format gnutar)
-else()
-  set(packed_archive ${ARCHIVE})
-  set(format zip)
-endif()
+find_program(PYTHON3 python3 REQUIRED)
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${packed_archive} --format=${format} "--mtime=2026-01-01 00:00:00 UTC" ${entries}
-  WORKING_DIRECTORY ${STAGE}
+  COMMAND ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/pack_release.py ${ARCHIVE} ${STAGE} ${entries}
   RESULT_VARIABLE packed)
-if(packed EQUAL 0 AND linux)
-  execute_process(COMMAND gzip -9 -n ${packed_archive} RESULT_VARIABLE packed)
-endif()
 if(NOT packed EQUAL 0)
   message(FATAL_ERROR "cannot pack ${ARCHIVE}")
 endif()
