@@ -173,9 +173,9 @@ scenario_second_start_beside_a_waiting_patcher() {
     "$e2e_here/make_game_folder.sh" "$game"
     mkfifo "$scratch/beside/keys"
     exec 9<>"$scratch/beside/keys"
-    (cd "$game" && timeout 60 script -qec "$patcher" /dev/null <"$scratch/beside/keys" >"$scratch/beside/first" 2>&1) &
+    (cd "$game" && timeout 600 script -qec "$patcher" /dev/null <"$scratch/beside/keys" >"$scratch/beside/first" 2>&1) &
     local first=$! tries=0
-    while ! grep -q 'Press Enter' "$scratch/beside/first" 2>/dev/null && [ $tries -lt 300 ]; do
+    while ! grep -q 'Press Enter' "$scratch/beside/first" 2>/dev/null && [ $tries -lt 3000 ]; do
         sleep 0.1
         tries=$((tries + 1))
     done
@@ -208,7 +208,7 @@ scenario_boxes_wait_only_for_a_terminal() {
     # A pipe that stays open and silent: a box that read from it would hang.
     mkfifo "$scratch/silent"
     exec 8<>"$scratch/silent"
-    (cd "$game" && timeout 30 "$patcher" <"$scratch/silent" >"$scratch/wait-out" 2>"$scratch/wait-err")
+    (cd "$game" && timeout 600 "$patcher" <"$scratch/silent" >"$scratch/wait-out" 2>"$scratch/wait-err")
     code=$?
     check "a silent pipe on standard input does not hold the boxes" 0 "$code"
     check "four boxes, no prompt" 4 "$(grep -c '^\[Video Patch Error\]$' "$scratch/wait-err")"
@@ -216,12 +216,22 @@ scenario_boxes_wait_only_for_a_terminal() {
     if ! have_terminal; then skip "no terminal to be had through script(1)"; return; fi
     game=$scratch/wait/tty
     "$e2e_here/make_game_folder.sh" "$game"
-    (cd "$game" && printf '\n\n\n\n' | timeout 30 script -qec "$patcher" /dev/null >"$scratch/wait-tty" 2>&1)
+    (cd "$game" && printf '\n\n\n\n' | timeout 600 script -qec "$patcher" /dev/null >"$scratch/wait-tty" 2>&1)
     check "on a terminal each box asks for Enter" 4 "$(grep -o 'Press Enter to continue.' "$scratch/wait-tty" | wc -l)"
     check_true "and the run goes on to its end" 'grep -q "Task Finished." "$scratch/wait-tty"'
     game=$scratch/wait/tty-silent
     "$e2e_here/make_game_folder.sh" "$game"
-    (cd "$game" && timeout 3 script -qec "$patcher" /dev/null <"$scratch/silent" >"$scratch/wait-silent" 2>&1)
+    # Ended once its first prompt is seen (however slow the machine), and a
+    # moment later, so a run that did not wait would have gone on.
+    (cd "$game" && exec timeout 600 script -qec "$patcher" /dev/null <"$scratch/silent" >"$scratch/wait-silent" 2>&1) &
+    local held=$! tries=0
+    while ! grep -q 'Press Enter' "$scratch/wait-silent" 2>/dev/null && kill -0 "$held" 2>/dev/null && [ $tries -lt 3000 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    sleep 1
+    kill "$held" 2>/dev/null
+    wait "$held" 2>/dev/null
     exec 8>&-
     check "without Enter the first box holds the run" "1 0" \
         "$(grep -o 'Press Enter to continue.' "$scratch/wait-silent" | wc -l) $(grep -c 'Task Finished.' "$scratch/wait-silent")"

@@ -310,19 +310,19 @@ scenario_fifos() {
         rm "$game/q8r/movies/CS30.avi.upd"
         skip "no device node could be made here (mknod needs root)"
     fi
-    (cd "$game" && timeout 60 "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
+    (cd "$game" && timeout 600 "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
     code=$?
     check "FIFOs: the patcher ends without waiting" 0 "$code"
     check "FIFOs: each is reported as a file that cannot be opened" "$(printf '%s\n' "${boxes[@]}")" "$(cat "$scratch/err")"
     check_true "FIFOs: the rest is done" '[ "$(tail -n 1 "$scratch/out")" = "Task Finished." ] && cmp -s "$game/q8r/movies/CS18.avi" "$game.corrected/CS18.avi"'
 
     local answer
-    answer=$(cd "$game" && printf '1\n' | timeout 60 "$launcher" 2>&1 >/dev/null)
+    answer=$(cd "$game" && printf '1\n' | timeout 600 "$launcher" 2>&1 >/dev/null)
     check "FIFO Darkinst.cfg: the launcher ends without waiting and starts nothing" \
         "0 Q8RLauncher: cannot start the game: no install_path line in a Darkinst.cfg of this folder." "$? $answer"
-    timeout 60 "$tool" describe "$game/q8r/movies/CS27.avi.upd" >/dev/null 2>&1
+    timeout 600 "$tool" describe "$game/q8r/movies/CS27.avi.upd" >/dev/null 2>&1
     check "FIFO patch data: q8r-avipatch describe ends with 1" 1 "$?"
-    timeout 60 "$tool" make "$game/q8r/movies/CS29.avi" "$game/q8r/movies/CS18.avi" "$scratch/fifo/out.upd" >/dev/null 2>&1
+    timeout 600 "$tool" make "$game/q8r/movies/CS29.avi" "$game/q8r/movies/CS18.avi" "$scratch/fifo/out.upd" >/dev/null 2>&1
     check "FIFO original: q8r-avipatch make ends with 1" 1 "$?"
 }
 
