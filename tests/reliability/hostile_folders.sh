@@ -8,7 +8,7 @@
 # nothing outside the game root may change but through the player's links.
 #
 # Usage: hostile_folders.sh PATCHER PATCH_TOOL LAUNCHER [ci|all|TRIES]
-#   ci (default): the test suite's share, a few minutes on a busy machine:
+#   ci (default): the test suite's bounded share:
 #                 roots on both sides of the videos' and the delete's limits,
 #                 a root whose mod folder and one whose own name does not
 #                 fit; two patchers started at once 20 times;

@@ -4,7 +4,7 @@
 # that nothing was lost and that a further run finishes the migration.
 #
 # Usage: kill_points.sh PATCHER PATCH_TOOL [ci|quick|all|N]
-#   ci (default):    the test suite's share, a few minutes on a busy machine:
+#   ci (default):    the test suite's bounded share:
 #                    a CS27.avi of 12 MiB, 6 calls spread over each of the
 #                    three windows below and 8 over the rest of the run;
 #   quick:           every call inside the swap of CS27.avi and inside both
