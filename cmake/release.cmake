@@ -54,9 +54,11 @@ set(programs)
 foreach(program IN LISTS PROGRAMS)
   get_filename_component(name ${program} NAME)
   file(COPY_FILE ${program} ${STAGE}/${name})
-  # Debugging symbols are of no use to a player and double the size.
+  # Debugging symbols are of no use to a player and double the size. Strip
+  # writes a PE file's time stamp anew, from SOURCE_DATE_EPOCH when it is set.
   if(STRIP)
-    execute_process(COMMAND ${STRIP} --strip-all ${STAGE}/${name} RESULT_VARIABLE stripped)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${STRIP} --strip-all ${STAGE}/${name}
+                    RESULT_VARIABLE stripped)
     if(NOT stripped EQUAL 0)
       message(FATAL_ERROR "cannot strip ${name}")
     endif()
