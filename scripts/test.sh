@@ -46,4 +46,5 @@ echo "== two release builds, compared"
 scripts/check-reproducible.sh
 ran+=("reproducible releases")
 
-echo "== passed on: $(IFS=,; echo "${ran[*]}" | sed 's/,/, /g')${not_run:+; not run: ${not_run[*]}}"
+summary=$(printf '%s, ' "${ran[@]}")
+echo "== passed on: ${summary%, }${not_run:+; not run: ${not_run[*]}}"
