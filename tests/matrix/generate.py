@@ -321,7 +321,10 @@ def BuildWorld(parts, pairs):
             english, target = Where(p["where"])
             if Resolve(world, english)[2] is None:
                 continue
-            name = "x%d" % index
+            # Names tell their part, so a known fault can be told by its paths.
+            name = {"collide-file": "cf", "collide-folder": "cd", "file-for-folder": "ffd", "folder-for-file": "dff",
+                    "link-item-file": "lf", "link-item-folder": "ld", "link-item-dangling": "dl"}.get(kind, "x")
+            name += str(index)
             if kind == "collide-file":
                 Put(world, "%s/%s.dat" % (english, name), File(Blob(rng, tag)))
                 Put(world, "%s/%s.dat" % (target, name), File(Blob(rng, tag + "old")))
@@ -687,9 +690,10 @@ def HalfDone(world, step):
 
 # ---------------------------------------------------------------- on disk
 
-def VideoPairs(seed, tool, cache):
+def VideoPairs(seed, tool, cache, path=lambda p: p):
     """Three (original, corrected, patch data) triples; patch data is made
-    once by the maintainers' tool and kept in `cache`."""
+    once by the maintainers' tool (`tool` + original, corrected, patch, as
+    `path` names them) and kept in `cache`."""
     rng = random.Random("videos:%s" % seed)
     pairs = []
     os.makedirs(cache, exist_ok=True)
@@ -704,7 +708,8 @@ def VideoPairs(seed, tool, cache):
             a, b = os.path.join(cache, key + ".a"), os.path.join(cache, key + ".b")
             open(a, "wb").write(original)
             open(b, "wb").write(corrected)
-            subprocess.run(tool + [a, b, upd + ".part"], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(tool + [path(a), path(b), path(upd + ".part")], check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
             os.rename(upd + ".part", upd)
             os.remove(a)
             os.remove(b)

@@ -21,27 +21,62 @@ import generate as G  # noqa: E402
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PLAYER = 65534
 
-# Faults already filed (issues 18 and 19), fixed on other branches. A
-# difference is "known" when its state has the feature, it shows on one of
-# the platforms and file systems named, and what differs matches the pattern.
-# Empty this list as the fixes merge.
+# Faults already known, being mended elsewhere, and those found here and
+# reported ("not filed"). A difference is "known" when its state has the
+# feature, it shows on one of the platforms and file systems named, and what
+# differs matches the pattern. Take entries out as the fixes land.
 NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat")
+STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
+               r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
+# A "run" entry explains every difference of a run that shows it: the fault
+# stops or redirects the whole run, so what follows from it differs too.
 KNOWN = [
-    # (feature (regex), platforms, file systems, what differs (regex), the fault)
+    # (feature (regex), platforms, file systems, what differs (regex), scope, the fault)
     (r"^(config-mode|read-only-.*)$", NATIVE, ALL_FS,
-     r"^tree: G/q8r/.*: expected file (\w+) mode \d+, found file \1 mode 644$",
-     "issue 18: copies drop the source's permission bits"),
-    (r"^link-copy-target$", NATIVE, ALL_FS, r"(G/q8r/.*found link to O/|O/elsewhere-)",
-     "issue 18: a copy writes through a link standing at its target name"),
+     r"^tree: G/q8r/.*: expected file (\w+) mode \d+, found file \1 mode 644$", "row",
+     "posix: copies drop the source's permission bits"),
+    (r"^link-copy-target$", NATIVE, ALL_FS, r"(G/q8r/.*found link to O/|O/elsewhere-)", "row",
+     "posix: a copy writes through a link standing at its target name"),
+    (r"^read-only-install.cfg$", NATIVE, ALL_FS,
+     r"(G/q8r/Darkinst.cfg: expected file \w+ mode 444|boxes: expected \[Error: The file .\\q8r)", "run",
+     "posix: copies drop the source's permission bits, so a read-only install.cfg gives no box 2"),
+    (r"^stale-.*-(other|fifo|dangling)$", NATIVE, ALL_FS,
+     STALE_SIGNS, "run", "posix: a stale side name the player cannot read, a FIFO or a dangling link stops the write"),
+    (r"^stale-(tmp-root|tmp-mod|new)-(other|fifo|dangling)$", WINE, ALL_FS, STALE_SIGNS, "run",
+     "not filed: under Wine a stale side name of another owner or a dangling link stops the write"),
+    (r"^rootdarkinst$", WINE, ALL_FS, r"G/(DARKINST.CFG|Darkinst.cfg): expected (nothing|file)", "row",
+     "not filed: under Wine a rewritten DARKINST.CFG comes back named Darkinst.cfg"),
+    (r"^link-item-file", WINE, ALL_FS, r"/lf\d+", "row",
+     "wine: a linked file among several is moved as its target, leaving a dangling link"),
+    (r"^link-item-(folder|dangling)", WINE, ALL_FS, r"/(ld|dl)\d+", "row",
+     "wine: a link that is an item of the request is not moved as the link"),
+    (r"^file-for-folder$", WINE, ALL_FS, r"/ffd\d+", "row",
+     "wine: Wine's shell replaces a player's file with a folder"),
+    (r"^launcher-read-only$", WINE, ALL_FS, r"G/q8r.exe", "row", "wine: a read-only q8r.exe is never deleted"),
+    (r"^mod-darkinst-leftover-read-only$", WINE, ALL_FS, r"(Failed to create custom|G/q8r/Darkinst.cfg)", "run",
+     "wine: a read-only q8r\\Darkinst.cfg left by an earlier run gives box 1 on every run"),
+    (r"^cyrillic$", WINE, ALL_FS, r"Жук", "row", "wine: names the ANSI code page cannot spell are left behind"),
+    (r"^longpath$", WINE, ALL_FS, r"/d{120}", "row", "wine: items past 259 characters are left behind"),
+    (r"^link-copy-target$", WINE, ALL_FS, r"(G/q8r/.*found link to O/|O/elsewhere-)", "row",
+     "not filed: under Wine too a copy writes through a link at its target name"),
+    (r"^link-rootdarkinst$", WINE, ALL_FS, r"(G/Darkinst.cfg|O/cfg/Darkinst.cfg)", "run",
+     "not filed: under Wine the rewrite of a linked Darkinst.cfg removes the file the link names"),
+    (r"", NATIVE, ("exfat",), r"found \[Error: Failed to create custom Darkinst file", "run",
+     "posix: no renameat2 flags or hard links on exFAT: the mod's Darkinst.cfg rename fails"),
 ]
 
 
-def Known(features, platform, fs, what):
-    for feature, platforms, filesystems, pattern, reason in KNOWN:
-        if (any(re.search(feature, f) for f in features) and platform in platforms and fs in filesystems
-                and re.search(pattern, what)):
-            return reason
-    return None
+def Known(features, platform, fs, rows):
+    """The reason each row is known, or None."""
+    reasons = [None] * len(rows)
+    for feature, platforms, filesystems, pattern, scope, reason in KNOWN:
+        if platform not in platforms or fs not in filesystems or not any(re.search(feature, f) for f in features):
+            continue
+        hits = [bool(re.search(pattern, what + ": " + detail)) for what, detail in rows]
+        for i, hit in enumerate(hits):
+            if reasons[i] is None and (hit or (scope == "run" and any(hits))):
+                reasons[i] = reason
+    return reasons
 
 
 # ---------------------------------------------------------------- platforms
@@ -134,8 +169,8 @@ class Wine:
         command = [os.path.join(SOURCE, "scripts/wine-run"), self.prefix, "explorer", "/desktop=q8r,1024x768",
                    self.WinPath(self.driver), self.WinPath(log), self.WinPath(self.exe), self.WinPath(game)]
         try:
-            subprocess.run(AsPlayer(command, self.Env()), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=150)
+            with open(os.path.join(scratch, "wine.log"), "wb") as out:
+                subprocess.run(AsPlayer(command, self.Env()), stdout=out, stderr=out, timeout=150)
         except subprocess.TimeoutExpired:
             pass
         values = {}
@@ -284,9 +319,20 @@ class Matrix:
         self.args, self.work = args, work
         self.platforms, self.filesystems = [], []
         self.rows = []  # (state, platform, fs, what, detail, known reason or None)
-        tool = [os.path.abspath(args.tool), "make"]
-        self.pairs = G.VideoPairs(args.seed, tool, os.path.join(work, "patch-cache") if args.cache is None
-                                  else args.cache)
+        cache = os.path.join(args.cache or work, "patch-cache")
+        if args.tool.endswith(".exe"):
+            # The Windows build's own tool, in the player's prefix.
+            home = os.path.join(args.cache or work, "wine-tool")
+            os.makedirs(cache, exist_ok=True)
+            os.makedirs(home, exist_ok=True)
+            if os.getuid() == 0:
+                os.chown(cache, PLAYER, PLAYER)
+                os.chown(home, PLAYER, PLAYER)
+            tool = AsPlayer([os.path.join(SOURCE, "scripts/wine-run"), "--no-display", os.path.join(home, "prefix"),
+                             os.path.abspath(args.tool), "make"], {"HOME": home})
+            self.pairs = G.VideoPairs(args.seed, tool, cache, Wine.WinPath)
+        else:
+            self.pairs = G.VideoPairs(args.seed, [os.path.abspath(args.tool), "make"], cache)
 
     def States(self, index):
         return G.DrawParts(self.args.seed, index)
@@ -304,6 +350,8 @@ class Matrix:
             expected = G.Expect(copy.deepcopy(world), runs, platform.name)
             scratch = tempfile.mkdtemp(prefix="%s-%s-" % (label, platform.name), dir=point)
             os.chmod(scratch, 0o755)
+            if os.getuid() == 0:
+                os.chown(scratch, PLAYER, PLAYER)
             roots = {"G": os.path.join(scratch, "game"), "O": os.path.join(scratch, "outside")}
             player = PLAYER if os.getuid() == 0 and fs == "local" else None
             G.Materialize(world, roots, player)
@@ -324,16 +372,24 @@ class Matrix:
         names = list(outcomes)
         for name in names:
             rows, outcome, features = outcomes[name]
-            for what, detail in rows:
-                self.rows.append((label, name, fs, what, detail, Known(features, name, fs, what + " " + detail)))
+            for (what, detail), known in zip(rows, Known(features, name, fs, rows)):
+                self.rows.append((label, name, fs, what, detail, known))
         # The other builds against the first: the same outcome everywhere.
         if names:
             first = outcomes[names[0]][1]
             for name in names[1:]:
                 other, features = outcomes[name][1], outcomes[name][2]
-                for what, detail in CrossRows(names[0], first, other):
-                    what = "differs from " + names[0] + ": " + what
-                    self.rows.append((label, name, fs, what, detail, Known(features, name, fs, what + " " + detail)))
+                # Where both builds meet the expectation they meet each other,
+                # but for what it leaves open; where one departs for a known
+                # fault, the difference between them is that fault's.
+                cross = [("differs from %s: %s" % (names[0], what), detail)
+                         for what, detail in CrossRows(names[0], first, other)]
+                departures = [k for n in (names[0], name)
+                              for k in Known(outcomes[n][2], n, fs, outcomes[n][0])]
+                reason = departures[0] if departures and all(departures) else None
+                reasons = [reason] * len(cross)
+                for (what, detail), known in zip(cross, reasons):
+                    self.rows.append((label, name, fs, what, detail, known))
 
 
 def CrossRows(first_name, first, other):
@@ -356,7 +412,7 @@ def Reduce(matrix, index, fs, point, caps, platform):
     def failing(candidate):
         outcomes = matrix.RunState("reduce", candidate, fs, point, caps, [platform])
         rows, _, features = outcomes[platform.name]
-        return {what for what, detail in rows if not Known(features, platform.name, fs, what + " " + detail)}
+        return {what for (what, _), known in zip(rows, Known(features, platform.name, fs, rows)) if not known}
 
     kinds = failing(parts)
     if not kinds:
@@ -380,12 +436,12 @@ def main():
     parser.add_argument("--count", type=int, default=20)
     parser.add_argument("--first", type=int, default=0, help="index of the first state")
     parser.add_argument("--native", help="the native Q8RPatcher")
-    parser.add_argument("--tool", required=True, help="the native q8r-avipatch (makes the patch data)")
+    parser.add_argument("--tool", required=True, help="q8r-avipatch, native or .exe (makes the patch data)")
     parser.add_argument("--win64", help="folder of the win64 build (Q8RPatcher.exe, patcher_driver.exe)")
     parser.add_argument("--win32", help="folder of the win32 build")
     parser.add_argument("--fs", default="local,ntfs,exfat", help="file systems to try (local, ntfs, exfat)")
     parser.add_argument("--work", help="scratch folder (default: a new one in /tmp)")
-    parser.add_argument("--cache", help="where patch data is kept between runs")
+    parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
     parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")
     parser.add_argument("--keep", action="store_true", help="keep the game folders")
     args = parser.parse_args()
@@ -393,7 +449,6 @@ def main():
     work = tempfile.mkdtemp(prefix="q8r-matrix-", dir=args.work)
     os.chmod(work, 0o755)
     started = time.time()
-    matrix = Matrix(args, work)
     platforms = []
     if args.native:
         platforms.append(Native(os.path.abspath(args.native)))
@@ -406,8 +461,13 @@ def main():
         if name == "win32" and not Runs32Bit():
             print("matrix: this host cannot run 32-bit programs; win32 is not run")
             continue
-        wine.append(Wine(name, exe, driver, work))
+        wine.append(Wine(name, exe, driver, args.cache or work))
     platforms += wine
+    if not platforms:
+        print("matrix: no build to run here")
+        shutil.rmtree(work, ignore_errors=True)
+        return 0
+    matrix = Matrix(args, work)
     xvfb = None
     if wine:
         xvfb, display = StartDisplay(work)
@@ -434,7 +494,7 @@ def main():
                 outcomes = matrix.RunState(label, matrix.States(index), fs, point, caps, platforms)
                 matrix.Record(label, fs, outcomes)
                 bad = [r for r in matrix.rows if r[0] == label and r[2] == fs and not r[5]]
-                print("state %s on %s: %s" % (label, fs, "%d unknown differences" % len(bad) if bad else "ok"),
+                print("state %s on %s (%.0f s): %s" % (label, fs, time.time() - started, "%d unknown differences" % len(bad) if bad else "ok"),
                       flush=True)
                 if bad and args.reduce:
                     for platform in platforms:
