@@ -25,6 +25,7 @@ PLAYER = 65534
 # reported ("not filed"). A difference is "known" when its state has the
 # feature, it shows on one of the platforms and file systems named, and what
 # differs matches the pattern. Take entries out as the fixes land.
+IGNORE_KNOWN = False
 NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat")
 STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
                r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
@@ -69,7 +70,7 @@ KNOWN = [
 def Known(features, platform, fs, rows):
     """The reason each row is known, or None."""
     reasons = [None] * len(rows)
-    for feature, platforms, filesystems, pattern, scope, reason in KNOWN:
+    for feature, platforms, filesystems, pattern, scope, reason in ([] if IGNORE_KNOWN else KNOWN):
         if platform not in platforms or fs not in filesystems or not any(re.search(feature, f) for f in features):
             continue
         hits = [bool(re.search(pattern, what + ": " + detail)) for what, detail in rows]
@@ -419,12 +420,13 @@ def Reduce(matrix, index, fs, point, caps, platform):
         return None
     changed = True
     while changed:
-        changed = False
-        for i in range(len(parts)):
+        changed, i = False, 0
+        while i < len(parts):
             candidate = parts[:i] + parts[i + 1:]
             if failing(candidate) & kinds:
                 parts, changed = candidate, True
-                break
+            else:
+                i += 1
     return parts
 
 
@@ -444,7 +446,10 @@ def main():
     parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
     parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")
     parser.add_argument("--keep", action="store_true", help="keep the game folders")
+    parser.add_argument("--no-known", action="store_true", help="report the known differences as new")
     args = parser.parse_args()
+    global IGNORE_KNOWN
+    IGNORE_KNOWN = args.no_known
 
     work = tempfile.mkdtemp(prefix="q8r-matrix-", dir=args.work)
     os.chmod(work, 0o755)
@@ -521,15 +526,19 @@ def main():
     print("%d states x %d file systems x %d platforms = %d runs in %.0f s; %d differences, %d known, %d unknown"
           % (args.count, len(mounts), len(platforms), states, time.time() - started, len(matrix.rows),
              len(matrix.rows) - len(unknown), len(unknown)))
-    print("platforms: %s; file systems: %s" % (", ".join(p.name for p in platforms),
-                                              ", ".join(m[0] for m in mounts)))
+    print("platforms: %s; file systems: %s%s" % (", ".join(p.name for p in platforms),
+                                                ", ".join(m[0] for m in mounts),
+                                                "" if Runs32Bit() else "; this host runs no 32-bit programs"))
     return 1 if unknown else 0
 
 
 def Runs32Bit():
     """Whether a 32-bit program starts here (no IA-32 emulation on some hosts)."""
-    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0 if os.path.exists("/usr/lib/wine/wine") else False
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
 
 
 def Table(rows):
