@@ -146,20 +146,23 @@ class Wine:
     def Start(self, display):
         self.display = display
         env = self.Env()
-        subprocess.run(AsPlayer([os.path.join(SOURCE, "scripts/wine-run"), self.prefix, "cmd", "/c", "ver"], env),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        # A wineserver that stays between states: each start then costs
-        # the programs, not Wine's whole start-up.
-        self.server = subprocess.Popen(AsPlayer(["wineserver", "-f", "-p"], env),
+        wine_run = os.path.join(SOURCE, "scripts/wine-run")
+        subprocess.run(AsPlayer([wine_run, self.prefix, "cmd", "/c", "ver"], env), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        # One Wine session for all states: a program that waits on its input
+        # keeps the server and Wine's own services up between them, so each
+        # state costs the programs, not Wine's start-up.
+        self.keeper = subprocess.Popen(AsPlayer([wine_run, self.prefix, "cmd"], env), stdin=subprocess.PIPE,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def Stop(self):
+        self.keeper.stdin.close()
+        try:
+            self.keeper.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.keeper.kill()
         subprocess.run(AsPlayer(["wineserver", "-k"], self.Env()), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        try:
-            self.server.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.server.kill()
 
     @staticmethod
     def WinPath(path):
