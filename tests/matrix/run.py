@@ -245,6 +245,8 @@ def Mount(fs, work):
 def Caps(point, fs):
     """What the mounted file system holds, tried rather than assumed."""
     caps = set(G.FS_CAPS["local"]) if fs == "local" else set()
+    if os.getuid() != 0:
+        caps.discard("owners")  # another owner's file needs root to make
     probe = os.path.join(point, "probe")
     try:
         os.symlink("/nowhere", probe)
@@ -257,7 +259,7 @@ def Caps(point, fs):
 
 # ---------------------------------------------------------------- checks
 
-def Differences(state, platform, fs, before, after, expected, modes):
+def Differences(before, after, expected, modes):
     """Rows (what, detail) where a run's outcome departs from the
     expectation or loses what it must keep."""
     rows = []
@@ -364,8 +366,7 @@ class Matrix:
                 result = platform.Run(roots["G"], scratch)
             modes = platform.name == "native" and "modes" in caps
             after = G.Snapshot(roots, modes)
-            rows = OutcomeRows(result, expected) + Differences(label, platform.name, fs, before, after, expected,
-                                                               modes)
+            rows = OutcomeRows(result, expected) + Differences(before, after, expected, modes)
             outcomes[platform.name] = (rows, (result["exit"], result["boxes"],
                                               {k: v[:2] for k, v in after.items()}), features)
             if not self.args.keep:
@@ -387,7 +388,7 @@ class Matrix:
                 # but for what it leaves open; where one departs for a known
                 # fault, the difference between them is that fault's.
                 cross = [("differs from %s: %s" % (names[0], what), detail)
-                         for what, detail in CrossRows(names[0], first, other)]
+                         for what, detail in CrossRows(first, other)]
                 departures = [k for n in (names[0], name)
                               for k in Known(outcomes[n][2], n, fs, outcomes[n][0])]
                 reason = departures[0] if departures and all(departures) else None
@@ -396,7 +397,7 @@ class Matrix:
                     self.rows.append((label, name, fs, what, detail, known))
 
 
-def CrossRows(first_name, first, other):
+def CrossRows(first, other):
     rows = []
     if first[0] != other[0]:
         rows.append(("exit code", "%s against %s" % (other[0], first[0])))
@@ -494,23 +495,9 @@ def main():
                 mounted = Mount(fs, work)
                 if mounted:
                     mounts.append((fs, mounted[0], mounted[1]))
-        for fs, point, _ in mounts:
-            os.chmod(point, 0o755)
-            caps = Caps(point, fs)
-            for index in range(args.first, args.first + args.count):
-                label = "%d-%d" % (args.seed, index)
-                outcomes = matrix.RunState(label, matrix.States(index), fs, point, caps, platforms)
-                matrix.Record(label, fs, outcomes)
-                bad = [r for r in matrix.rows if r[0] == label and r[2] == fs and not r[5]]
-                print("state %s on %s (%.0f s): %s" % (label, fs, time.time() - started, "%d unknown differences" % len(bad) if bad else "ok"),
-                      flush=True)
-                if bad and args.reduce:
-                    for platform in platforms:
-                        if any(r[1] == platform.name for r in bad):
-                            parts = Reduce(matrix, index, fs, point, caps, platform)
-                            if parts is not None:
-                                print("  reduced on %s %s to: %s" % (platform.name, fs, "; ".join(
-                                    "%s %s" % (G.Feature(p), p[1]) for p in parts)))
+        Campaign(args, matrix, mounts, platforms, started)
+    except KeyboardInterrupt:
+        print("matrix: stopped; the table holds the states run so far")
     finally:
         for w in wine:
             w.Stop()
@@ -533,6 +520,29 @@ def main():
                                                 ", ".join(m[0] for m in mounts),
                                                 "" if Runs32Bit() else "; this host runs no 32-bit programs"))
     return 1 if unknown else 0
+
+
+def Campaign(args, matrix, mounts, platforms, started):
+    for fs, point, _ in mounts:
+        os.chmod(point, 0o755)
+        caps = Caps(point, fs)
+        for index in range(args.first, args.first + args.count):
+            label = "%d-%d" % (args.seed, index)
+            outcomes = matrix.RunState(label, matrix.States(index), fs, point, caps, platforms)
+            matrix.Record(label, fs, outcomes)
+            bad = [r for r in matrix.rows if r[0] == label and r[2] == fs and not r[5]]
+            print("state %s on %s (%.0f s): %s" % (label, fs, time.time() - started,
+                                                  "%d unknown differences" % len(bad) if bad else "ok"))
+            for row in bad[:5]:
+                print("  %s %s: %s" % (row[1], row[3], row[4][:300]))
+            sys.stdout.flush()
+            if bad and args.reduce:
+                for platform in platforms:
+                    if any(r[1] == platform.name for r in bad):
+                        parts = Reduce(matrix, index, fs, point, caps, platform)
+                        if parts is not None:
+                            print("  reduced on %s %s to: %s" % (platform.name, fs, "; ".join(
+                                "%s %s" % (G.Feature(p), p[1]) for p in parts)), flush=True)
 
 
 def Runs32Bit():
