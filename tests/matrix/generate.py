@@ -234,6 +234,8 @@ def DrawParts(seed, index):
         add("runs2")
     elif roll < 0.3:
         add("half", step=rng.randint(1, 7))
+    if rng.random() < 0.15:
+        add("link-inside", where=rng.choice(["books", "strings"]))
     return parts
 
 
@@ -364,6 +366,14 @@ def BuildWorld(parts, pairs):
                 continue
             world["O"]["ch"]["voice-" + p["voice"]] = node
             folder["ch"][name] = Link("O/voice-" + p["voice"])
+        elif kind == "link-inside":
+            # The english folder kept elsewhere in the game, linked in place.
+            english, _ = Where(p["where"])
+            folder, name, node = Resolve(world, english)
+            if node is None or node["k"] != "d":
+                continue
+            Put(world, "G/kept-%s" % p["where"], node)
+            folder["ch"][name] = Link("G/kept-%s" % p["where"])
         elif kind == "copy-target-folder":
             Put(world, "G/q8r/%s/kept.dat" % p["item"], File(Blob(rng, tag)))
         elif kind == "link-copy-target":
