@@ -56,7 +56,7 @@ KNOWN = [
     (r"^file-for-folder$", WINE, ALL_FS, r"/ffd\d+", "row",
      "wine: Wine's shell replaces a player's file with a folder"),
     (r"^launcher-read-only$", WINE, ALL_FS, r"G/q8r.exe", "row", "wine: a read-only q8r.exe is never deleted"),
-    (r"^mod-darkinst-leftover-read-only$", WINE, ALL_FS, r"(Failed to create custom|G/q8r/Darkinst.cfg)", "run",
+    (r"^(mod-darkinst-leftover-read-only|read-only-install.cfg)$", WINE, ALL_FS, r"(Failed to create custom|G/q8r/Darkinst.cfg)", "run",
      "wine: a read-only q8r\\Darkinst.cfg left by an earlier run gives box 1 on every run"),
     (r"^cyrillic$", WINE, ALL_FS, r"Жук", "row", "wine: names the ANSI code page cannot spell are left behind"),
     (r"^longpath$", WINE, ALL_FS, r"/d{120}", "row", "wine: items past 259 characters are left behind"),
