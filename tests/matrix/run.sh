@@ -15,7 +15,6 @@ src=$(cd "$here/../.." && pwd)
 run_isolated "$0" "$@"
 
 defaults=()
-have() { case " $* " in *" $1 "*) return 0;; esac; return 1; }
 args=" $* "
 [[ $args == *" --native "* ]] || [ ! -x "$src/build/native/patcher/Q8RPatcher" ] ||
     defaults+=(--native "$src/build/native/patcher/Q8RPatcher")
