@@ -1,0 +1,572 @@
+#!/usr/bin/env python3
+"""The differential matrix: generated game-folder states run through every
+patcher build on every file system the host can mount, each outcome checked
+against the written expectation and against the other builds'.
+
+Started through run.sh, which gives it a network namespace of its own.
+"""
+import argparse
+import copy
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # nothing of ours in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import generate as G  # noqa: E402
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PLAYER = 65534
+
+# Faults already known, being mended elsewhere, and those found here and
+# reported ("not filed"). A difference is "known" when its state has the
+# feature, it shows on one of the platforms and file systems named, and what
+# differs matches the pattern. Take entries out as the fixes land.
+IGNORE_KNOWN = False
+NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat")
+STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
+               r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
+# A "run" entry explains every difference of a run that shows it: the fault
+# stops or redirects the whole run, so what follows from it differs too.
+KNOWN = [
+    # (feature (regex), platforms, file systems, what differs (regex), scope, the fault)
+    (r"^(config-mode|read-only-.*)$", NATIVE, ALL_FS,
+     r"^tree: G/q8r/.*: expected file (\w+) mode \d+, found file \1 mode 644$", "row",
+     "posix: copies drop the source's permission bits"),
+    (r"^link-copy-target$", NATIVE, ALL_FS, r"(G/q8r/.*found link to O/|O/elsewhere-)", "row",
+     "posix: a copy writes through a link standing at its target name"),
+    (r"^read-only-install.cfg$", NATIVE, ALL_FS,
+     r"(G/q8r/Darkinst.cfg: expected file \w+ mode 444|boxes: expected \[Error: The file .\\q8r)", "run",
+     "posix: copies drop the source's permission bits, so a read-only install.cfg gives no box 2"),
+    (r"^stale-.*-(other|fifo|dangling)$", NATIVE, ALL_FS,
+     STALE_SIGNS, "run", "posix: a stale side name the player cannot read, a FIFO or a dangling link stops the write"),
+    (r"^stale-(tmp-root|tmp-mod|new)-(other|fifo|dangling)$", WINE, ALL_FS, STALE_SIGNS, "run",
+     "not filed: under Wine a stale side name of another owner or a dangling link stops the write"),
+    (r"^rootdarkinst$", WINE, ALL_FS, r"G/(DARKINST.CFG|Darkinst.cfg): expected (nothing|file)", "row",
+     "not filed: under Wine a rewritten DARKINST.CFG comes back named Darkinst.cfg"),
+    (r"^rootdarkinst$", NATIVE, ("exfat",), r"G/(DARKINST.CFG|Darkinst.cfg): expected (nothing|file)", "row",
+     "not filed: on exFAT a rewritten DARKINST.CFG comes back named Darkinst.cfg"),
+    (r"^link-item-file", WINE, ALL_FS, r"/lf\d+", "row",
+     "wine: a linked file among several is moved as its target, leaving a dangling link"),
+    (r"^link-item-(folder|dangling)", WINE, ALL_FS, r"/(ld|dl)\d+", "row",
+     "wine: a link that is an item of the request is not moved as the link"),
+    (r"^file-for-folder$", WINE, ALL_FS, r"/ffd\d+", "row",
+     "wine: Wine's shell replaces a player's file with a folder"),
+    (r"^launcher-read-only$", WINE, ALL_FS, r"G/q8r.exe", "row", "wine: a read-only q8r.exe is never deleted"),
+    (r"^(mod-darkinst-leftover-read-only|read-only-install.cfg)$", WINE, ALL_FS, r"(Failed to create custom|G/q8r/Darkinst.cfg)", "run",
+     "wine: a read-only q8r\\Darkinst.cfg left by an earlier run gives box 1 on every run"),
+    (r"^cyrillic$", WINE, ALL_FS, r"Жук", "row", "wine: names the ANSI code page cannot spell are left behind"),
+    (r"^longpath$", WINE, ALL_FS, r"/d{120}", "row", "wine: items past 259 characters are left behind"),
+    (r"^link-copy-target$", WINE, ALL_FS, r"(G/q8r/.*found link to O/|O/elsewhere-)", "row",
+     "not filed: under Wine too a copy writes through a link at its target name"),
+    (r"^link-rootdarkinst$", WINE, ALL_FS, r"(G/Darkinst.cfg|O/cfg/Darkinst.cfg)", "run",
+     "not filed: under Wine the rewrite of a linked Darkinst.cfg removes the file the link names"),
+    (r"", NATIVE, ("exfat",), r"found \[Error: Failed to create custom Darkinst file", "run",
+     "posix: no renameat2 flags or hard links on exFAT: the mod's Darkinst.cfg rename fails"),
+]
+
+
+def Known(features, platform, fs, rows):
+    """The reason each row is known, or None."""
+    reasons = [None] * len(rows)
+    for feature, platforms, filesystems, pattern, scope, reason in ([] if IGNORE_KNOWN else KNOWN):
+        if platform not in platforms or fs not in filesystems or not any(re.search(feature, f) for f in features):
+            continue
+        hits = [bool(re.search(pattern, what + ": " + detail)) for what, detail in rows]
+        for i, hit in enumerate(hits):
+            if reasons[i] is None and (hit or (scope == "run" and any(hits))):
+                reasons[i] = reason
+    return reasons
+
+
+# ---------------------------------------------------------------- platforms
+
+def AsPlayer(command, env=None):
+    if os.getuid() != 0:
+        return command
+    extra = ["env"] + ["%s=%s" % kv for kv in (env or {}).items()]
+    return ["setpriv", "--reuid=%d" % PLAYER, "--regid=%d" % PLAYER, "--clear-groups"] + extra + command
+
+
+def ParseConsole(text):
+    """Statuses and boxes (caption, text, status behind it) of the native
+    patcher's terminal output (statuses and boxes in one stream)."""
+    statuses, boxes, box = [], [], None
+    for line in text.split("\n"):
+        if line.startswith("Current Operation:") or line == G.FINISHED:
+            box = None
+            statuses.append(line)
+        elif line in ("[Error]", "[Video Patch Error]"):
+            box = [line[1:-1], [], statuses[-1] if statuses else ""]
+            boxes.append(box)
+        elif box is not None:
+            box[1].append(line)
+    return statuses, [(b[0], "\n".join(b[1]).rstrip("\n"), b[2]) for b in boxes]
+
+
+class Native:
+    name = "native"
+
+    def __init__(self, patcher):
+        self.patcher = patcher
+
+    def Run(self, game, scratch):
+        try:
+            done = subprocess.run(AsPlayer([self.patcher]), cwd=game, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+            output, code = done.stdout.decode("utf-8", "replace"), done.returncode
+        except subprocess.TimeoutExpired:
+            return {"statuses": [], "boxes": [], "exit": "timed out"}
+        statuses, boxes = ParseConsole(output)
+        return {"statuses": statuses, "boxes": boxes, "exit": code}
+
+
+def Unescape(text):
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
+
+
+class Wine:
+    """Q8RPatcher.exe under Wine, driven by the end-to-end test's driver on
+    an Xvfb display; one prefix and one wineserver for all states."""
+
+    def __init__(self, name, exe, driver, work):
+        self.name, self.exe, self.driver = name, exe, driver
+        self.home = os.path.join(work, "wine-" + name)
+        self.prefix = os.path.join(self.home, "prefix")
+        self.display = None
+        os.makedirs(self.home, exist_ok=True)
+        if os.getuid() == 0:
+            os.chown(self.home, PLAYER, PLAYER)
+
+    def Env(self):
+        return {"HOME": self.home, "DISPLAY": ":" + self.display, "WINEPREFIX": self.prefix,
+                "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+
+    def Start(self, display):
+        self.display = display
+        env = self.Env()
+        wine_run = os.path.join(SOURCE, "scripts/wine-run")
+        subprocess.run(AsPlayer([wine_run, self.prefix, "cmd", "/c", "ver"], env), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        # One Wine session for all states: a program that waits on its input
+        # keeps the server and Wine's own services up between them, so each
+        # state costs the programs, not Wine's start-up.
+        self.keeper = subprocess.Popen(AsPlayer([wine_run, self.prefix, "cmd"], env), stdin=subprocess.PIPE,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def Stop(self):
+        self.keeper.stdin.close()
+        try:
+            self.keeper.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.keeper.kill()
+        subprocess.run(AsPlayer(["wineserver", "-k"], self.Env()), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def WinPath(path):
+        return "Z:" + path.replace("/", "\\")
+
+    def Run(self, game, scratch):
+        log = os.path.join(scratch, "driver.log")
+        command = [os.path.join(SOURCE, "scripts/wine-run"), self.prefix, "explorer", "/desktop=q8r,1024x768",
+                   self.WinPath(self.driver), self.WinPath(log), self.WinPath(self.exe), self.WinPath(game)]
+        try:
+            with open(os.path.join(scratch, "wine.log"), "wb") as out:
+                subprocess.run(AsPlayer(command, self.Env()), stdout=out, stderr=out, timeout=150)
+        except subprocess.TimeoutExpired:
+            pass
+        values = {}
+        if os.path.exists(log):
+            for line in open(log, encoding="utf-8", errors="replace").read().split("\n"):
+                key, _, value = line.partition("=")
+                values.setdefault(key, value)
+            os.remove(log)
+        if "exit" not in values:
+            return {"statuses": None, "boxes": [], "exit": "no driver log"}
+        boxes = [(Unescape(values.get("box%d.caption" % i, "")), Unescape(values.get("box%d.text" % i, "")),
+                  Unescape(values.get("box%d.status" % i, ""))) for i in range(1, int(values["boxes"]) + 1)]
+        code = int(values["exit"])
+        return {"statuses": None, "boxes": boxes, "exit": "timed out" if values.get("timed-out") else code}
+
+
+def StartDisplay(work):
+    ready = os.path.join(work, "display")
+    with open(ready, "w") as out:
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=out, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        number = open(ready).read().strip()
+        if number:
+            return xvfb, number
+        time.sleep(0.1)
+    xvfb.kill()
+    raise SystemExit("matrix: no X display could be started")
+
+
+# ---------------------------------------------------------------- file systems
+
+def Mount(fs, work):
+    """A mounted image of the file system, made for this run; returns the
+    mount point and how to take it away, or None when the host cannot."""
+    image, point = os.path.join(work, fs + ".img"), os.path.join(work, fs)
+    os.makedirs(point)
+    subprocess.run(["truncate", "-s", "256M", image], check=True)
+    loop = None
+    try:
+        if fs == "ntfs":
+            subprocess.run(["mkntfs", "-F", "-Q", "-q", image], check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            subprocess.run(["ntfs-3g", image, point, "-o", "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)], check=True)
+        else:
+            loop = subprocess.run(["losetup", "-f", "--show", image], check=True, stdout=subprocess.PIPE,
+                                  text=True).stdout.strip()
+            subprocess.run(["mkfs.exfat", loop], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["mount.exfat-fuse", loop, point, "-o", "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except (OSError, subprocess.CalledProcessError) as error:
+        if loop:
+            subprocess.run(["losetup", "-d", loop])
+        print("matrix: %s not mounted (%s); it is left out" % (fs, error))
+        return None
+
+    def unmount():
+        for _ in range(20):
+            if subprocess.run(["umount", point], stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.5)
+        if loop:
+            subprocess.run(["losetup", "-d", loop])
+        os.remove(image)
+    return point, unmount
+
+
+def Caps(point, fs):
+    """What the mounted file system holds, tried rather than assumed."""
+    caps = set(G.FS_CAPS["local"]) if fs == "local" else set()
+    if os.getuid() != 0:
+        caps.discard("owners")  # another owner's file needs root to make
+    probe = os.path.join(point, "probe")
+    try:
+        os.symlink("/nowhere", probe)
+        os.remove(probe)
+        caps.add("links")
+    except OSError:
+        caps.discard("links")
+    return caps
+
+
+# ---------------------------------------------------------------- checks
+
+def Differences(before, after, expected, modes):
+    """Rows (what, detail) where a run's outcome departs from the
+    expectation or loses what it must keep."""
+    rows = []
+    want = G.Flatten(expected["world"])
+    skip = tuple(expected["unspecified"])
+
+    def skipped(path):
+        return any(path == s or path.startswith(s + "/") for s in skip)
+
+    for path in sorted(set(want) | set(after)):
+        if skipped(path):
+            continue
+        w, a = want.get(path), after.get(path)
+        if not modes:
+            w = w and w[:2]
+            a = a and a[:2]
+        if w == a:
+            continue
+        name = path.rsplit("/", 1)[-1]
+        side = w is None and (name.endswith(G.SIDE_SUFFIXES) or re.match(r"rf.*\.tmp$", name, re.I))
+        what = "side file left" if side else "outside changed" if path.startswith("O") else "tree"
+        rows.append((what, "%s: expected %s, found %s" % (path, Show(w), Show(a))))
+    # Content the run had to keep: every file's bytes that were there before
+    # and are meant to be there after must still be somewhere.
+    kept = {v[1] for v in want.values() if v[0] == "f"}
+    found = {v[1] for v in after.values() if v[0] == "f"}
+    for path, v in sorted(before.items()):
+        if v[0] == "f" and v[1] in kept and v[1] not in found and not skipped(path):
+            rows.append(("content lost", "%s (%s)" % (path, v[1])))
+    return rows
+
+
+def Show(entry):
+    if entry is None:
+        return "nothing"
+    kind, value, mode = (tuple(entry) + (None,))[:3]
+    text = {"d": "folder", "f": "file %s" % value, "l": "link to %s" % value, "p": "FIFO"}[kind]
+    return text + (" mode %o" % mode if mode is not None else "")
+
+
+def OutcomeRows(result, expected):
+    rows = []
+    if result["exit"] != expected["exit"]:
+        rows.append(("exit code", "expected %s, found %s" % (expected["exit"], result["exit"])))
+    got = [b[:2] for b in result["boxes"]]
+    if got != expected["boxes"]:
+        rows.append(("boxes", "expected %s, found %s" % (Boxes(expected["boxes"]), Boxes(got))))
+    if result["statuses"] is not None:
+        statuses = [s for s in result["statuses"] if "Patching cutscene" not in s]
+        if statuses != expected["statuses"]:
+            rows.append(("status texts", "expected %s, found %s" % (expected["statuses"], statuses)))
+    return rows
+
+
+def Boxes(boxes):
+    return "[" + "; ".join("%s: %s" % (c, t.replace("\n", "|")) for c, t in boxes) + "]" if boxes else "none"
+
+
+# ---------------------------------------------------------------- one state
+
+class Matrix:
+    def __init__(self, args, work):
+        self.args, self.work = args, work
+        self.platforms, self.filesystems = [], []
+        self.rows = []  # (state, platform, fs, what, detail, known reason or None)
+        cache = os.path.join(args.cache or work, "patch-cache")
+        if args.tool.endswith(".exe"):
+            # The Windows build's own tool, in the player's prefix.
+            home = os.path.join(args.cache or work, "wine-tool")
+            os.makedirs(cache, exist_ok=True)
+            os.makedirs(home, exist_ok=True)
+            if os.getuid() == 0:
+                os.chown(cache, PLAYER, PLAYER)
+                os.chown(home, PLAYER, PLAYER)
+            tool = AsPlayer([os.path.join(SOURCE, "scripts/wine-run"), "--no-display", os.path.join(home, "prefix"),
+                             os.path.abspath(args.tool), "make"], {"HOME": home})
+            self.pairs = G.VideoPairs(args.seed, tool, cache, Wine.WinPath)
+        else:
+            self.pairs = G.VideoPairs(args.seed, [os.path.abspath(args.tool), "make"], cache)
+
+    def States(self, index):
+        return G.DrawParts(self.args.seed, index)
+
+    def RunState(self, label, parts, fs, point, caps, platforms):
+        """Runs one state on one file system through the given platforms;
+        returns {platform: (rows, comparable outcome)}."""
+        usable = [p for p in parts if G.PartNeeds(p) <= caps]
+        features = {G.Feature(p) for p in usable}
+        outcomes = {}
+        for platform in platforms:
+            world, runs, half = G.BuildWorld(usable, self.pairs)
+            if half:
+                G.HalfDone(world, half)
+            expected = G.Expect(copy.deepcopy(world), runs, platform.name)
+            scratch = tempfile.mkdtemp(prefix="%s-%s-" % (label, platform.name), dir=point)
+            os.chmod(scratch, 0o755)
+            if os.getuid() == 0:
+                os.chown(scratch, PLAYER, PLAYER)
+            roots = {"G": os.path.join(scratch, "game"), "O": os.path.join(scratch, "outside")}
+            player = PLAYER if os.getuid() == 0 and fs == "local" else None
+            G.Materialize(world, roots, player)
+            before = G.Snapshot(roots)
+            for _ in range(runs):
+                result = platform.Run(roots["G"], scratch)
+            modes = platform.name == "native" and "modes" in caps
+            after = G.Snapshot(roots, modes)
+            rows = OutcomeRows(result, expected) + Differences(before, after, expected, modes)
+            outcomes[platform.name] = (rows, (result["exit"], result["boxes"],
+                                              {k: v[:2] for k, v in after.items()}), features)
+            if not self.args.keep:
+                shutil.rmtree(scratch, ignore_errors=True)
+        return outcomes
+
+    def Record(self, label, fs, outcomes):
+        names = list(outcomes)
+        for name in names:
+            rows, outcome, features = outcomes[name]
+            for (what, detail), known in zip(rows, Known(features, name, fs, rows)):
+                self.rows.append((label, name, fs, what, detail, known))
+        # The other builds against the first: the same outcome everywhere.
+        if names:
+            first = outcomes[names[0]][1]
+            for name in names[1:]:
+                other, features = outcomes[name][1], outcomes[name][2]
+                # Where both builds meet the expectation they meet each other,
+                # but for what it leaves open; where one departs for a known
+                # fault, the difference between them is that fault's.
+                cross = [("differs from %s: %s" % (names[0], what), detail)
+                         for what, detail in CrossRows(first, other)]
+                departures = [k for n in (names[0], name)
+                              for k in Known(outcomes[n][2], n, fs, outcomes[n][0])]
+                reason = departures[0] if departures and all(departures) else None
+                reasons = [reason] * len(cross)
+                for (what, detail), known in zip(cross, reasons):
+                    self.rows.append((label, name, fs, what, detail, known))
+
+
+def CrossRows(first, other):
+    rows = []
+    if first[0] != other[0]:
+        rows.append(("exit code", "%s against %s" % (other[0], first[0])))
+    if first[1] != other[1]:
+        rows.append(("boxes", "%s against %s" % (Boxes([b[:2] for b in other[1]]), Boxes([b[:2] for b in first[1]]))))
+    a, b = first[2], other[2]
+    for path in sorted(set(a) | set(b)):
+        if a.get(path) != b.get(path):
+            rows.append(("tree", "%s: %s against %s" % (path, Show(b.get(path)), Show(a.get(path)))))
+    return rows
+
+
+def Reduce(matrix, index, fs, point, caps, platform):
+    """Drops parts while the same kind of unknown difference remains."""
+    parts = matrix.States(index)
+
+    def failing(candidate):
+        outcomes = matrix.RunState("reduce", candidate, fs, point, caps, [platform])
+        rows, _, features = outcomes[platform.name]
+        return {what for (what, _), known in zip(rows, Known(features, platform.name, fs, rows)) if not known}
+
+    kinds = failing(parts)
+    if not kinds:
+        return None
+    changed = True
+    while changed:
+        changed, i = False, 0
+        while i < len(parts):
+            candidate = parts[:i] + parts[i + 1:]
+            if failing(candidate) & kinds:
+                parts, changed = candidate, True
+            else:
+                i += 1
+    return parts
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--count", type=int, default=20)
+    parser.add_argument("--first", type=int, default=0, help="index of the first state")
+    parser.add_argument("--native", help="the native Q8RPatcher")
+    parser.add_argument("--tool", required=True, help="q8r-avipatch, native or .exe (makes the patch data)")
+    parser.add_argument("--win64", help="folder of the win64 build (Q8RPatcher.exe, patcher_driver.exe)")
+    parser.add_argument("--win32", help="folder of the win32 build")
+    parser.add_argument("--fs", default="local,ntfs,exfat", help="file systems to try (local, ntfs, exfat)")
+    parser.add_argument("--work", help="scratch folder (default: a new one in /tmp)")
+    parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
+    parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")
+    parser.add_argument("--keep", action="store_true", help="keep the game folders")
+    parser.add_argument("--no-known", action="store_true", help="report the known differences as new")
+    args = parser.parse_args()
+    global IGNORE_KNOWN
+    IGNORE_KNOWN = args.no_known
+
+    work = tempfile.mkdtemp(prefix="q8r-matrix-", dir=args.work)
+    os.chmod(work, 0o755)
+    started = time.time()
+    platforms = []
+    if args.native:
+        platforms.append(Native(os.path.abspath(args.native)))
+    wine = []
+    for name, folder in (("win64", args.win64), ("win32", args.win32)):
+        if not folder:
+            continue
+        exe = os.path.join(folder, "patcher", "Q8RPatcher.exe")
+        driver = os.path.join(folder, "tests", "wine", "patcher_driver.exe")
+        if name == "win32" and not Runs32Bit():
+            print("matrix: this host cannot run 32-bit programs; win32 is not run")
+            continue
+        wine.append(Wine(name, exe, driver, args.cache or work))
+    platforms += wine
+    if not platforms:
+        print("matrix: no build to run here")
+        shutil.rmtree(work, ignore_errors=True)
+        return 0
+    matrix = Matrix(args, work)
+    xvfb = None
+    if wine:
+        xvfb, display = StartDisplay(work)
+        for w in wine:
+            w.Start(display)
+    mounts = []
+    try:
+        for fs in args.fs.split(","):
+            if fs == "local":
+                point = os.path.join(work, "local")
+                os.makedirs(point)
+                mounts.append((fs, point, None))
+            elif os.getuid() != 0:
+                print("matrix: %s needs root to mount; it is left out" % fs)
+            else:
+                mounted = Mount(fs, work)
+                if mounted:
+                    mounts.append((fs, mounted[0], mounted[1]))
+        Campaign(args, matrix, mounts, platforms, started)
+    except KeyboardInterrupt:
+        print("matrix: stopped; the table holds the states run so far")
+    finally:
+        for w in wine:
+            w.Stop()
+        if xvfb:
+            xvfb.kill()
+            xvfb.wait()
+        for fs, point, unmount in mounts:
+            if unmount:
+                unmount()
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+    Table(matrix.rows)
+    states = args.count * len(mounts) * len(platforms)
+    unknown = [r for r in matrix.rows if not r[5]]
+    print("%d states x %d file systems x %d platforms = %d runs in %.0f s; %d differences, %d known, %d unknown"
+          % (args.count, len(mounts), len(platforms), states, time.time() - started, len(matrix.rows),
+             len(matrix.rows) - len(unknown), len(unknown)))
+    print("platforms: %s; file systems: %s%s" % (", ".join(p.name for p in platforms),
+                                                ", ".join(m[0] for m in mounts),
+                                                "" if Runs32Bit() else "; this host runs no 32-bit programs"))
+    return 1 if unknown else 0
+
+
+def Campaign(args, matrix, mounts, platforms, started):
+    for fs, point, _ in mounts:
+        os.chmod(point, 0o755)
+        caps = Caps(point, fs)
+        for index in range(args.first, args.first + args.count):
+            label = "%d-%d" % (args.seed, index)
+            outcomes = matrix.RunState(label, matrix.States(index), fs, point, caps, platforms)
+            matrix.Record(label, fs, outcomes)
+            bad = [r for r in matrix.rows if r[0] == label and r[2] == fs and not r[5]]
+            print("state %s on %s (%.0f s): %s" % (label, fs, time.time() - started,
+                                                  "%d unknown differences" % len(bad) if bad else "ok"))
+            for row in bad[:5]:
+                print("  %s %s: %s" % (row[1], row[3], row[4][:300]))
+            sys.stdout.flush()
+            if bad and args.reduce:
+                for platform in platforms:
+                    if any(r[1] == platform.name for r in bad):
+                        parts = Reduce(matrix, index, fs, point, caps, platform)
+                        if parts is not None:
+                            print("  reduced on %s %s to: %s" % (platform.name, fs, "; ".join(
+                                "%s %s" % (G.Feature(p), p[1]) for p in parts)), flush=True)
+
+
+def Runs32Bit():
+    """Whether a 32-bit program starts here (no IA-32 emulation on some hosts)."""
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+def Table(rows):
+    if not rows:
+        return
+    print("\n%-10s %-7s %-6s %-7s %s" % ("state", "build", "fs", "status", "what differs"))
+    for label, platform, fs, what, detail, known in rows:
+        print("%-10s %-7s %-6s %-7s %s: %s" % (label, platform, fs, "known" if known else "NEW", what,
+                                               detail if len(detail) < 400 else detail[:400] + "..."))
+        if known:
+            print("%34s(%s)" % ("", known))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
