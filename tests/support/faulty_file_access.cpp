@@ -68,13 +68,26 @@ bool FaultySize(FileHandle* file, uint64_t* size) {
     return base.files.size(file, size);
 }
 
+// A flush or close that fails has lost what was written, as a write-back
+// error does: the file's first bytes are gone.
+void LoseWrittenData(FileHandle* file) {
+    uint64_t size = 0;
+    if (!base.files.size(file, &size) || !base.files.seek(file, 0)) return;
+    const std::string lost(size < 4096 ? size : 4096, '\0');
+    base.files.write(file, lost.data(), lost.size());
+}
+
 bool FaultyFlush(FileHandle* file) {
-    if (Strike(kCallFlush)) return false;
+    if (Strike(kCallFlush)) {
+        LoseWrittenData(file);
+        return false;
+    }
     return base.files.flush(file);
 }
 
 bool FaultyClose(FileHandle* file) {
     const bool strike = Strike(kCallClose);
+    if (strike) LoseWrittenData(file);
     brokenHandles.erase(std::remove(brokenHandles.begin(), brokenHandles.end(), file), brokenHandles.end());
     const bool closed = base.files.close(file);
     return closed && !strike;
