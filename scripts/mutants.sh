@@ -16,29 +16,30 @@ bin=$work/build
 jobs=$(nproc)
 
 # What each mutant is run against: the fault sweeps (every file call and
-# allocation failed in turn), or the order of a whole native run's writes.
+# allocation failed in turn; sweeps:FILTER runs those FILTER names), or the
+# order of a whole native run's writes.
 sweeps="$bin/tests/q8r_fault_sweeps"
 ordering="$src/tests/reliability/write_ordering.sh"
 
 # name @ file @ tests @ the line as it is @ the line mutated [@ why it is
 # expected to survive for now]
 mutants=$(cat <<'EOF'
-replacement-write @ common/file_replacement.cpp @ sweeps @ if (!files.write(replacement.file, data, size)) return false; @ files.write(replacement.file, data, size);
-replacement-flush @ common/file_replacement.cpp @ sweeps @ bool onDisk = files.flush(replacement.file); @ bool onDisk = (files.flush(replacement.file), true);
-replacement-replace @ common/file_replacement.cpp @ sweeps @ if (!replacement.onDisk || !files.replace(replacement.side.c_str(), replacement.target.c_str())) { @ if (!replacement.onDisk || (files.replace(replacement.side.c_str(), replacement.target.c_str()), false)) {
-replacement-folder-sync @ common/file_replacement.cpp @ sweeps @ if (files.syncFolderOf(replacement.target.c_str())) break; @ break;
-replacement-sync-retry @ common/file_replacement.cpp @ sweeps @ if (files.syncFolderOf(replacement.target.c_str())) break; @ files.syncFolderOf(replacement.target.c_str()); break;
-config-size @ common/install_config.cpp @ sweeps @ result.opened = marked || (Files().size(file, &size) && total >= size); @ result.opened = marked || (Files().size(file, &size), total >= size);
-config-write @ common/install_config.cpp @ sweeps @ written = WriteReplacement(replacement, bytes.data(), bytes.size()); @ WriteReplacement(replacement, bytes.data(), bytes.size());
-patch-write @ patcher/avi_patch.cpp @ sweeps @ if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile; @ WriteReplacement(run.fresh, run.buffer, segment.length);
-patch-backup-size @ patcher/avi_patch.cpp @ sweeps @ copied = copied && files.size(source, &sourceSize) && total == sourceSize; @ copied = copied && (files.size(source, &sourceSize), total == sourceSize);
-patch-backup-write @ patcher/avi_patch.cpp @ sweeps @ copied = got == 0 || WriteReplacement(copy, run.buffer, got); @ copied = got == 0 || (WriteReplacement(copy, run.buffer, got), true);
-patch-replace @ patcher/avi_patch.cpp @ sweeps @ if (!CommitReplacement(run.fresh)) { @ if ((CommitReplacement(run.fresh), false)) {
-darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps @ if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable); @ WriteConfigText(kDefaultDarkinst, text);
-darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps @ if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable); @ WriteConfigText(kCustomDarkinst, text);
+replacement-write @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (!files.write(replacement.file, data, size)) return false; @ files.write(replacement.file, data, size);
+replacement-flush @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ bool onDisk = files.flush(replacement.file); @ bool onDisk = (files.flush(replacement.file), true);
+replacement-replace @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (!replacement.onDisk || !files.replace(replacement.side.c_str(), replacement.target.c_str())) { @ if (!replacement.onDisk || (files.replace(replacement.side.c_str(), replacement.target.c_str()), false)) {
+replacement-folder-sync @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (files.syncFolderOf(replacement.target.c_str())) break; @ break;
+replacement-sync-retry @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (files.syncFolderOf(replacement.target.c_str())) break; @ files.syncFolderOf(replacement.target.c_str()); break;
+config-size @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ result.opened = marked || (Files().size(file, &size) && total >= size); @ result.opened = marked || (Files().size(file, &size), total >= size);
+config-write @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ written = WriteReplacement(replacement, bytes.data(), bytes.size()); @ WriteReplacement(replacement, bytes.data(), bytes.size());
+patch-write @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile; @ WriteReplacement(run.fresh, run.buffer, segment.length);
+patch-backup-size @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ copied = copied && files.size(source, &sourceSize) && total == sourceSize; @ copied = copied && (files.size(source, &sourceSize), total == sourceSize);
+patch-backup-write @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ copied = got == 0 || WriteReplacement(copy, run.buffer, got); @ copied = got == 0 || (WriteReplacement(copy, run.buffer, got), true);
+patch-replace @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!CommitReplacement(run.fresh)) { @ if ((CommitReplacement(run.fresh), false)) {
+darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable); @ WriteConfigText(kDefaultDarkinst, text);
+darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable); @ WriteConfigText(kCustomDarkinst, text);
 end-file-system-sync @ patcher/game_root.cpp @ ordering @ if (GameRoot) Files().syncFileSystem(GameRoot); @ ;
-posix-copy-write @ patcher/posix_file_operations.cpp @ sweeps @ copied = got == 0 || WriteReplacement(copy, buffer.data(), got); @ copied = got == 0 || (WriteReplacement(copy, buffer.data(), got), true); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
-posix-copy-replace @ patcher/posix_file_operations.cpp @ sweeps @ if (!CommitReplacement(copy)) return false; @ CommitReplacement(copy); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
+posix-copy-write @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ copied = got == 0 || WriteReplacement(copy, buffer.data(), got); @ copied = got == 0 || (WriteReplacement(copy, buffer.data(), got), true); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
+posix-copy-replace @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ if (!CommitReplacement(copy)) return false; @ CommitReplacement(copy); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
 EOF
 )
 
@@ -69,12 +70,13 @@ for rel in wanted:
 PY
 }
 
-# Replaces the one line that holds FROM (trimmed) with TO, keeping its indent.
+# Writes the tree's FILE into the copy with the one line that holds FROM
+# (trimmed) replaced by TO, keeping its indent.
 Mutate() {
-    python3 - "$1" "$2" "$3" <<'PY'
+    python3 - "$root/$1" "$src/$1" "$2" "$3" <<'PY'
 import sys
-path, old, new = sys.argv[1:]
-lines = open(path).read().split("\n")
+original, path, old, new = sys.argv[1:]
+lines = open(original).read().split("\n")
 hits = [i for i, line in enumerate(lines) if line.strip() == old]
 if len(hits) != 1:
     sys.exit(1)
@@ -89,7 +91,7 @@ Build() {
     local targets=()
     for tests in "$@"; do
         case $tests in
-            sweeps) targets+=(q8r_fault_sweeps) ;;
+            sweeps*) targets+=(q8r_fault_sweeps) ;;
             ordering) targets+=(Q8RPatcher q8r-avipatch) ;;
         esac
     done
@@ -98,8 +100,10 @@ Build() {
 
 # 0 when the tests pass. A mutant that makes them hang is killed.
 RunTests() {
-    if [ "$1" = sweeps ]; then
-        timeout -k 10 600 "$sweeps" --gtest_fail_fast --gtest_brief=1 >"$work/test.log" 2>&1
+    if [ "${1%%:*}" = sweeps ]; then
+        local filter='*'
+        [ "$1" != sweeps ] && filter=${1#sweeps:}
+        timeout -k 10 600 "$sweeps" --gtest_filter="$filter" --gtest_fail_fast --gtest_brief=1 >"$work/test.log" 2>&1
     else
         timeout -k 10 600 bash "$ordering" "$bin/patcher/Q8RPatcher" "$bin/tools/q8r-avipatch" >"$work/test.log" 2>&1
     fi
@@ -112,7 +116,7 @@ Trim() {
 }
 
 Main() {
-    local only=${1:-} status=0 table="" name file tests from to reason outcome
+    local only=${1:-} status=0 table="" name file tests from to reason outcome mutated=""
     mkdir -p "$src" "$bin"
     MirrorTree || { echo "mutants: cannot copy the tree to $src"; exit 2; }
     if [ ! -f "$bin/build.ninja" ]; then
@@ -129,7 +133,11 @@ Main() {
         name=$(Trim "$name"); file=$(Trim "$file"); tests=$(Trim "$tests")
         from=$(Trim "$from"); to=$(Trim "$to"); reason=$(Trim "${reason:-}")
         case "$name" in *"$only"*) ;; *) continue ;; esac
-        if ! Mutate "$src/$file" "$from" "$to"; then
+        # A file is put back, with a fresh time so that the next build
+        # compiles it again, once its mutants are done.
+        [ -n "$mutated" ] && [ "$mutated" != "$file" ] && cp "$root/$mutated" "$src/$mutated"
+        mutated=$file
+        if ! Mutate "$file" "$from" "$to"; then
             outcome="gone: $file no longer holds its line once"
             status=1
         elif ! Build "$tests"; then
@@ -146,11 +154,10 @@ Main() {
             outcome="killed"
             [ -n "$reason" ] && outcome="killed (marked to survive: take the mark off)"
         fi
-        # Put back with a fresh time, so the next build compiles it again.
-        cp "$root/$file" "$src/$file"
         table+=$(printf '%-24s %-36s %s' "$name" "$file" "$outcome")$'\n'
         echo "mutant $name: $outcome"
     done <<<"$mutants"
+    [ -n "$mutated" ] && cp "$root/$mutated" "$src/$mutated"
 
     echo
     printf '%-24s %-36s %s\n' mutant file outcome

@@ -28,3 +28,4 @@ echo "== fuzz, briefly (scripts/fuzz.sh runs the long campaign)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --preset fuzz
+echo "== the mutation check, lines that guard data (scripts/mutants.sh)" && scripts/mutants.sh

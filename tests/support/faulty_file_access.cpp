@@ -13,6 +13,7 @@ int failingAt = 0;
 int counts[kCallCount] = {};
 bool failed = false;
 std::vector<FileHandle*> brokenHandles;
+std::vector<FileHandle*> writtenHandles;
 // The layer the faults are laid over: the one in place when they were armed.
 Platform base = {};
 
@@ -26,15 +27,19 @@ bool Strike(FileCall call) {
     return false;
 }
 
-bool Broken(FileHandle* file) {
-    return std::find(brokenHandles.begin(), brokenHandles.end(), file) != brokenHandles.end();
+bool Holds(const std::vector<FileHandle*>& handles, FileHandle* file) {
+    return std::find(handles.begin(), handles.end(), file) != handles.end();
+}
+
+void Forget(std::vector<FileHandle*>& handles, FileHandle* file) {
+    handles.erase(std::remove(handles.begin(), handles.end(), file), handles.end());
 }
 
 // A read, seek or size query fails when it is the chosen one or one of them
 // failed on the handle before: a read error stays.
 bool StrikeReading(FileCall call, FileHandle* file) {
     const bool strike = Strike(call);
-    if (Broken(file)) return true;
+    if (Holds(brokenHandles, file)) return true;
     if (strike) brokenHandles.push_back(file);
     return strike;
 }
@@ -50,6 +55,7 @@ size_t FaultyRead(FileHandle* file, void* buffer, size_t size) {
 }
 
 bool FaultyWrite(FileHandle* file, const void* data, size_t size) {
+    if (!Holds(writtenHandles, file)) writtenHandles.push_back(file);
     if (Strike(kCallWrite)) {
         // A full disk takes part of the data before it refuses the rest.
         base.files.write(file, data, size / 2);
@@ -71,6 +77,7 @@ bool FaultySize(FileHandle* file, uint64_t* size) {
 // A flush or close that fails has lost what was written, as a write-back
 // error does: the file's first bytes are gone.
 void LoseWrittenData(FileHandle* file) {
+    if (!Holds(writtenHandles, file)) return;
     uint64_t size = 0;
     if (!base.files.size(file, &size) || !base.files.seek(file, 0)) return;
     const std::string lost(size < 4096 ? size : 4096, '\0');
@@ -88,7 +95,8 @@ bool FaultyFlush(FileHandle* file) {
 bool FaultyClose(FileHandle* file) {
     const bool strike = Strike(kCallClose);
     if (strike) LoseWrittenData(file);
-    brokenHandles.erase(std::remove(brokenHandles.begin(), brokenHandles.end(), file), brokenHandles.end());
+    Forget(brokenHandles, file);
+    Forget(writtenHandles, file);
     const bool closed = base.files.close(file);
     return closed && !strike;
 }
@@ -162,6 +170,7 @@ Platform Arm(FileCall call, int failAt) {
     failingAt = failAt;
     failed = false;
     brokenHandles.clear();
+    writtenHandles.clear();
     for (int& count : counts) count = 0;
     Platform faulty = base;
     faulty.files = kFaultyFileAccess;

@@ -22,8 +22,9 @@ enum FileCall {
 // query answered "no", a link name left as it is, a write-back not started.
 // A read error stays: once a read, seek or size query failed on a handle,
 // every later one on it fails too. A failed write is a full disk: what was
-// written before can still be flushed. A failed flush or close has lost
-// the file's first bytes, as a write-back error does.
+// written before can still be flushed. A failed flush or close of a handle
+// written through has lost the file's first bytes, as a write-back error
+// does.
 // failAt 0 fails none and only counts.
 class FaultyFileAccess {
 public:
