@@ -46,8 +46,8 @@ struct Platform {
     FileOperations operations;   // the patcher
     PatcherUi ui;                // the patcher
     ShellStart shell;            // the launcher
-    // The patch engine's large buffers, given back with std::free: std::malloc
-    // on every real platform; a test makes it fail.
+    // Large buffers (the patch engine's, the tool's memory check), given back
+    // with std::free: std::malloc on every real platform; a test makes it fail.
     void* (*allocate)(size_t size);
 };
 

@@ -45,6 +45,9 @@ ran+=("fuzz targets")
 echo "== two release builds, compared"
 scripts/check-reproducible.sh
 ran+=("reproducible releases")
+echo "== the mutation check, lines that guard data"
+scripts/mutants.sh
+ran+=("mutation check")
 
 summary=$(printf '%s, ' "${ran[@]}")
 echo "== passed on: ${summary%, }${not_run:+; not run: ${not_run[*]}}"

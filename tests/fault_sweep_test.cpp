@@ -1,7 +1,7 @@
-// Every file call that a patch or a configuration rewrite makes is made to
-// fail in turn, and every allocation of the engine: whatever fails, the
-// video and each Darkinst.cfg are byte for byte as before or completely
-// new, and a failure is never reported as success.
+// Every file call and allocation that a patch or a configuration rewrite
+// makes is made to fail in turn: whatever fails, the video and each
+// Darkinst.cfg are byte for byte as before or completely new, and a failure
+// is never reported as success.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,15 +12,13 @@
 #include "avi_patch.h"
 #include "avi_patch_maker.h"
 #include "darkinst_steps.h"
+#include "file_operations.h"
 #include "file_replacement.h"
 #include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 
 namespace {
-
-const FileCall kSweptCalls[] = {kCallOpen,   kCallRead,    kCallWrite,  kCallFlush, kCallClose,
-                                kCallRename, kCallReplace, kCallRemove, kCallSync};
 
 std::string MakeOriginal() {
     std::string bytes;
@@ -47,18 +45,19 @@ int SweepFailingCalls(Lay lay, Run run, Check check) {
     {
         FaultyFileAccess counter(kCallCount, 0);
         run();
-        for (FileCall call : kSweptCalls) counts.push_back(counter.Count(call));
+        for (int kind = 0; kind < kCallCount; ++kind) counts.push_back(counter.Count(FileCall(kind)));
     }
     int points = 0;
-    for (size_t kind = 0; kind < std::size(kSweptCalls); ++kind) {
+    for (int kind = 0; kind < kCallCount; ++kind) {
+        const FileCall call = FileCall(kind);
         for (int n = 1; n <= counts[kind]; ++n) {
             lay();
             decltype(run()) outcome;
             {
-                FaultyFileAccess faults(kSweptCalls[kind], n);
+                FaultyFileAccess faults(call, n);
                 outcome = run();
             }
-            check(outcome, kSweptCalls[kind], std::string(FileCallName(kSweptCalls[kind])) + " #" + std::to_string(n));
+            check(outcome, call, std::string(FileCallName(call)) + " #" + std::to_string(n));
             ++points;
         }
     }
@@ -89,16 +88,17 @@ protected:
         return ApplyAviPatch(game.PathText("CS18.avi").c_str(), game.PathText("CS18.avi.upd").c_str(), nullptr);
     }
 
-    // The one question that matters after any failure.
+    // The one question that matters after any failure. Large contents are
+    // compared whole, not diffed: a diff of two videos takes minutes.
     void ExpectNothingLost(PatchResult code, const std::string& where) {
         const std::string video = game.Read("CS18.avi");
         if (code == PatchSuccessful) {
-            EXPECT_EQ(video, corrected) << where << ": success reported for a video that was not patched";
-            EXPECT_EQ(game.Read("CS18.avi.old"), original) << where;
+            EXPECT_TRUE(video == corrected) << where << ": success reported for a video that was not patched";
+            EXPECT_TRUE(game.Read("CS18.avi.old") == original) << where << ": no whole backup";
         } else {
             EXPECT_TRUE(video == original) << where << ": a failed patch changed the video (code " << code << ")";
         }
-        EXPECT_EQ(game.Read("CS18.avi.upd"), patchBytes) << where;
+        EXPECT_TRUE(game.Read("CS18.avi.upd") == patchBytes) << where << ": the patch data changed";
     }
 
     const std::string original = MakeOriginal();
@@ -107,31 +107,23 @@ protected:
     ScratchFolder game;
 };
 
-TEST_F(PatchUnderFaults, NoFailingFileCallLosesTheVideoOrPassesForSuccess) {
-    const int points = SweepFailingCalls([&] { Lay(); }, [&] { return Apply(); },
-                                         [&](PatchResult code, FileCall, const std::string& where) {
-                                             ExpectNothingLost(code, where);
-                                         });
-    EXPECT_GT(points, 20);
-    std::printf("patch: %d failing file calls survived\n", points);
-}
-
-int allocationsLeft = 0;
-void* CountedAllocator(size_t size) {
-    return allocationsLeft-- > 0 ? std::malloc(size) : nullptr;
-}
-
-TEST_F(PatchUnderFaults, NoFailingAllocationLosesTheVideo) {
-    for (int succeeding = 0; succeeding < 2; ++succeeding) {
-        Lay();
-        allocationsLeft = succeeding;
-        PatchResult code;
-        {
-            PlatformScope failing(WithAllocator(CountedAllocator));
-            code = Apply();
-        }
-        EXPECT_EQ(code, InsufficientMemory);
-        ExpectNothingLost(code, "allocation #" + std::to_string(succeeding + 1));
+// On a file system with hard links and on one without (exFAT, FAT), where
+// the backup is a copy.
+TEST_F(PatchUnderFaults, NoFailingCallLosesTheVideoOrPassesForSuccess) {
+    FileAccess withoutLinks = CurrentPlatform().files;
+    withoutLinks.link = nullptr;
+    for (const FileAccess& files : {CurrentPlatform().files, withoutLinks}) {
+        PlatformScope layer(WithFiles(files));
+        const char* const kind = files.link ? "with links, " : "without links, ";
+        const int points = SweepFailingCalls([&] { Lay(); }, [&] { return Apply(); },
+                                             [&](PatchResult code, FileCall call, const std::string& where) {
+                                                 ExpectNothingLost(code, kind + where);
+                                                 if (call == kCallAllocate) {
+                                                     EXPECT_EQ(code, InsufficientMemory) << kind << where;
+                                                 }
+                                             });
+        EXPECT_GT(points, 20);
+        std::printf("patch %s%d failing calls survived\n", kind, points);
     }
 }
 
@@ -160,7 +152,7 @@ TEST(ReplacementUnderFaults, TheTargetIsOldOrNewAndTheResultSaysWhich) {
         return CommitReplacement(replacement);
     };
     const int points = SweepFailingCalls(lay, replace, [&](bool committed, FileCall, const std::string& where) {
-        EXPECT_EQ(folder.Read("CS18.avi"), committed ? fresh : "old bytes") << where;
+        EXPECT_TRUE(folder.Read("CS18.avi") == (committed ? fresh : "old bytes")) << where << ", committed " << committed;
         // A stale side file that cannot be removed stays, maybe put aside,
         // as it was; nothing else is left.
         for (const std::string& item : folder.Tree()) {
@@ -169,7 +161,33 @@ TEST(ReplacementUnderFaults, TheTargetIsOldOrNewAndTheResultSaysWhich) {
         }
     });
     EXPECT_GE(points, 8);
-    std::printf("replacement: %d failing file calls survived\n", points);
+    std::printf("replacement: %d failing calls survived\n", points);
+    // The new name is made durable: the folder is synced, and again when
+    // the first try fails.
+    for (int failAt : {0, 1}) {
+        lay();
+        FaultyFileAccess faults(kCallSync, failAt);
+        EXPECT_TRUE(replace());
+        EXPECT_EQ(faults.Count(kCallSync), failAt + 1);
+    }
+}
+
+// The patcher's copy of a file over one of the same name, under every
+// failing call that reaches it.
+TEST(CopyUnderFaults, TheTargetIsOldOrNewAndTheResultSaysWhich) {
+    ScratchFolder folder;
+    const std::string fresh(300000, 'n');
+    const auto lay = [&] {
+        for (const std::string& item : folder.Tree()) std::filesystem::remove_all(folder.Root() / item);
+        folder.Write("user.cfg", fresh);
+        folder.Write("q8r/user.cfg", "old bytes");
+    };
+    const auto copy = [&] { return CopyFiles(folder.PathText("user.cfg").c_str(), folder.PathText("q8r").c_str()); };
+    const int points = SweepFailingCalls(lay, copy, [&](int result, FileCall, const std::string& where) {
+        EXPECT_TRUE(folder.Read("q8r/user.cfg") == (result == 0 ? fresh : "old bytes")) << where << ", result " << result;
+        EXPECT_EQ(folder.Tree(), (std::vector<std::string>{"q8r/", "q8r/user.cfg", "user.cfg"})) << where;
+    });
+    std::printf("copy: %d failing calls survived\n", points);
 }
 
 // Both rewrites of Darkinst.cfg under every failing call.
@@ -213,13 +231,14 @@ TEST_F(RewriteUnderFaults, TheGamesDarkinstIsOldOrNewAndAFailureIsSaid) {
             EXPECT_TRUE(after == kOldDarkinst || after == reset) << where;
             // Not rewritten: the player is told, and the patcher ends. A file
             // that cannot be read is passed over quietly, as a missing one is.
-            if (after != reset && call != kCallRead) {
+            const bool unread = call == kCallOpenForReading || call == kCallRead || call == kCallSize;
+            if (after != reset && !unread) {
                 EXPECT_EQ(exitCode, 1) << where;
                 EXPECT_EQ(platform.record().boxes.size(), 1u) << where;
             }
             EXPECT_EQ(game.Tree(), (std::vector<std::string>{"Darkinst.cfg", "q8r/", "q8r/install.cfg"})) << where;
         });
-    std::printf("reset of Darkinst.cfg: %d failing file calls survived\n", points);
+    std::printf("reset of Darkinst.cfg: %d failing calls survived\n", points);
 }
 
 TEST_F(RewriteUnderFaults, TheModsDarkinstIsTheCopyOrTheNewOneAndAFailureIsSaid) {
@@ -242,7 +261,7 @@ TEST_F(RewriteUnderFaults, TheModsDarkinstIsTheCopyOrTheNewOneAndAFailureIsSaid)
             EXPECT_EQ(game.Read("Darkinst.cfg"), kOldDarkinst) << where;
             EXPECT_EQ(game.Tree().size(), 3u) << where << ": a temporary file was left behind";
         });
-    std::printf("mod Darkinst.cfg: %d failing file calls survived\n", points);
+    std::printf("mod Darkinst.cfg: %d failing calls survived\n", points);
 }
 
 }  // namespace

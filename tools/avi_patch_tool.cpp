@@ -33,7 +33,7 @@ bool Allocate(std::vector<uint8_t>* bytes, uint64_t size) {
     if (size > SIZE_MAX) return false;
     // malloc answers a request it cannot meet with null in every build, where
     // operator new in a sanitized one ends the program instead of throwing.
-    void* probe = std::malloc(static_cast<size_t>(size));
+    void* probe = CurrentPlatform().allocate(static_cast<size_t>(size));
     if (!probe && size != 0) return false;
     std::free(probe);
     try {

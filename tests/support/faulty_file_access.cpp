@@ -1,5 +1,9 @@
 #include "support/faulty_file_access.h"
 
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 #include "platform.h"
 
 namespace {
@@ -8,8 +12,10 @@ FileCall failingCall = kCallCount;
 int failingAt = 0;
 int counts[kCallCount] = {};
 bool failed = false;
+std::vector<FileHandle*> brokenHandles;
+std::vector<FileHandle*> writtenHandles;
 // The layer the faults are laid over: the one in place when they were armed.
-FileAccess base = {};
+Platform base = {};
 
 // True when this call is the one chosen to fail.
 bool Strike(FileCall call) {
@@ -21,86 +27,134 @@ bool Strike(FileCall call) {
     return false;
 }
 
+bool Holds(const std::vector<FileHandle*>& handles, FileHandle* file) {
+    return std::find(handles.begin(), handles.end(), file) != handles.end();
+}
+
+void Forget(std::vector<FileHandle*>& handles, FileHandle* file) {
+    handles.erase(std::remove(handles.begin(), handles.end(), file), handles.end());
+}
+
+// A read, seek or size query fails when it is the chosen one or one of them
+// failed on the handle before: a read error stays.
+bool StrikeReading(FileCall call, FileHandle* file) {
+    const bool strike = Strike(call);
+    if (Holds(brokenHandles, file)) return true;
+    if (strike) brokenHandles.push_back(file);
+    return strike;
+}
+
 FileHandle* FaultyOpen(const char* path, FileOpenMode mode) {
-    if (mode != kOpenForReading && Strike(kCallOpen)) return nullptr;
-    return base.open(path, mode);
+    if (Strike(mode == kOpenForReading ? kCallOpenForReading : kCallOpen)) return nullptr;
+    return base.files.open(path, mode);
 }
 
 size_t FaultyRead(FileHandle* file, void* buffer, size_t size) {
-    if (Strike(kCallRead)) return 0;
-    return base.read(file, buffer, size);
+    if (StrikeReading(kCallRead, file)) return 0;
+    return base.files.read(file, buffer, size);
 }
 
 bool FaultyWrite(FileHandle* file, const void* data, size_t size) {
+    if (!Holds(writtenHandles, file)) writtenHandles.push_back(file);
     if (Strike(kCallWrite)) {
         // A full disk takes part of the data before it refuses the rest.
-        base.write(file, data, size / 2);
+        base.files.write(file, data, size / 2);
         return false;
     }
-    return base.write(file, data, size);
+    return base.files.write(file, data, size);
 }
 
 bool FaultySeek(FileHandle* file, uint64_t offset) {
-    return base.seek(file, offset);
+    if (StrikeReading(kCallSeek, file)) return false;
+    return base.files.seek(file, offset);
 }
 
 bool FaultySize(FileHandle* file, uint64_t* size) {
-    return base.size(file, size);
+    if (StrikeReading(kCallSize, file)) return false;
+    return base.files.size(file, size);
+}
+
+// A flush or close that fails has lost what was written, as a write-back
+// error does: the file's first bytes are gone.
+void LoseWrittenData(FileHandle* file) {
+    if (!Holds(writtenHandles, file)) return;
+    uint64_t size = 0;
+    if (!base.files.size(file, &size) || !base.files.seek(file, 0)) return;
+    const std::string lost(size < 4096 ? size : 4096, '\0');
+    base.files.write(file, lost.data(), lost.size());
 }
 
 bool FaultyFlush(FileHandle* file) {
-    if (Strike(kCallFlush)) return false;
-    return base.flush(file);
+    if (Strike(kCallFlush)) {
+        LoseWrittenData(file);
+        return false;
+    }
+    return base.files.flush(file);
 }
 
 bool FaultyClose(FileHandle* file) {
     const bool strike = Strike(kCallClose);
-    const bool closed = base.close(file);
+    if (strike) LoseWrittenData(file);
+    Forget(brokenHandles, file);
+    Forget(writtenHandles, file);
+    const bool closed = base.files.close(file);
     return closed && !strike;
 }
 
 bool FaultyRename(const char* from, const char* to) {
     if (Strike(kCallRename)) return false;
-    return base.rename(from, to);
+    return base.files.rename(from, to);
 }
 
 bool FaultyReplace(const char* from, const char* to) {
     if (Strike(kCallReplace)) return false;
-    return base.replace(from, to);
+    return base.files.replace(from, to);
 }
 
 bool FaultyRemove(const char* path) {
     if (Strike(kCallRemove)) return false;
-    return base.remove(path);
+    return base.files.remove(path);
 }
 
 bool FaultyExists(const char* path) {
-    return base.exists(path);
+    if (Strike(kCallExists)) return false;
+    return base.files.exists(path);
 }
 
 bool FaultyLink(const char* existing, const char* to) {
-    return base.link && base.link(existing, to);
+    if (Strike(kCallLink)) return false;
+    return base.files.link && base.files.link(existing, to);
 }
 
 bool FaultySyncFolderOf(const char* path) {
     if (Strike(kCallSync)) return false;
-    return base.syncFolderOf(path);
+    return base.files.syncFolderOf(path);
 }
 
 bool FaultySyncFileSystem(const char* path) {
-    return base.syncFileSystem(path);
+    if (Strike(kCallSyncFileSystem)) return false;
+    return base.files.syncFileSystem(path);
 }
 
 void FaultyStartWriteBack(FileHandle* file, uint64_t offset, uint64_t length) {
-    base.startWriteBack(file, offset, length);
+    if (Strike(kCallStartWriteBack)) return;
+    base.files.startWriteBack(file, offset, length);
 }
 
+// A link that cannot be read is taken for no link, as for a dangling one.
 std::string FaultyFollowLinks(const char* path) {
-    return base.followLinks(path);
+    if (Strike(kCallFollowLinks)) return path;
+    return base.files.followLinks(path);
 }
 
 bool FaultySameFile(const char* a, const char* b) {
-    return base.sameFile(a, b);
+    if (Strike(kCallSameFile)) return false;
+    return base.files.sameFile(a, b);
+}
+
+void* FaultyAllocate(size_t size) {
+    if (Strike(kCallAllocate)) return nullptr;
+    return base.allocate(size);
 }
 
 const FileAccess kFaultyFileAccess = {
@@ -110,18 +164,23 @@ const FileAccess kFaultyFileAccess = {
     FaultySameFile,
 };
 
-const FileAccess& Arm(FileCall call, int failAt) {
-    base = CurrentPlatform().files;
+Platform Arm(FileCall call, int failAt) {
+    base = CurrentPlatform();
     failingCall = call;
     failingAt = failAt;
     failed = false;
+    brokenHandles.clear();
+    writtenHandles.clear();
     for (int& count : counts) count = 0;
-    return kFaultyFileAccess;
+    Platform faulty = base;
+    faulty.files = kFaultyFileAccess;
+    faulty.allocate = FaultyAllocate;
+    return faulty;
 }
 
 }  // namespace
 
-FaultyFileAccess::FaultyFileAccess(FileCall call, int failAt) : scope_(WithFiles(Arm(call, failAt))) {}
+FaultyFileAccess::FaultyFileAccess(FileCall call, int failAt) : scope_(Arm(call, failAt)) {}
 
 FaultyFileAccess::~FaultyFileAccess() {
     failingCall = kCallCount;
@@ -136,7 +195,10 @@ bool FaultyFileAccess::Failed() const {
 }
 
 const char* FileCallName(FileCall call) {
-    static const char* const names[] = {"open", "read", "write", "flush", "close", "rename", "replace", "remove",
-                                        "folder sync"};
+    static const char* const names[] = {"open",   "open for reading", "read",   "write",  "seek",        "size",
+                                        "flush",  "close",  "rename", "replace",     "remove",
+                                        "exists", "link",   "folder sync", "file-system sync",
+                                        "write-back", "link following", "same file", "allocation"};
+    static_assert(std::size(names) == kCallCount);
     return call < kCallCount ? names[call] : "?";
 }
