@@ -107,11 +107,19 @@ bool WriteConfigText(const char* path, const std::string& text) {
         Files().close(existing);
     }
 
-    Replacement replacement;
-    if (!BeginReplacement(replacement, path, kTemporarySuffix)) return false;
     // CR LF and the end marker are written a stretch at a time, so a huge
-    // text is never held twice.
+    // text is never held twice; the stretch is had before the side file is
+    // made, so a lack of memory leaves nothing behind.
     std::string bytes;
+    try {
+        bytes.reserve(2 * kWriteStretch + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    Replacement replacement;
+    if (!BeginReplacement(replacement, path, kTemporarySuffix) && !BeginRewriteInPlace(replacement, path)) {
+        return false;
+    }
     bool written = true;
     for (size_t start = 0; written && start <= text.size(); start += kWriteStretch) {
         bytes.clear();

@@ -62,5 +62,6 @@ std::string BuildConfigText(const std::vector<std::string>& lines,
 // 0x1A end marker after it, through a side file "<path>.q8r-tmp" that takes
 // the place of `path` in one step (file_replacement.h): false when `path`
 // still holds its old file. An existing file that cannot be opened for
-// writing is not replaced.
+// writing is not replaced. A linked file whose real folder takes no side file
+// is rewritten in place through the link, as a plain program would.
 bool WriteConfigText(const char* path, const std::string& text);
