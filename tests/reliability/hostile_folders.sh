@@ -24,7 +24,7 @@ run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
-trap 'umount "$scratch/disk" 2>/dev/null; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'umount "$scratch/disk" "$scratch"/other-fs/exfat "$scratch"/other-fs/ntfs 2>/dev/null; losetup -j "$scratch/other-fs/exfat.img" -O NAME -n 2>/dev/null | xargs -r losetup -d; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 
@@ -424,6 +424,47 @@ scenario_full_disk() {
     check "full disk: nothing damaged, and a further run with room finishes" 0 "$failures"
 }
 
+# --- file systems without hard links, rename flags or modes ----------------
+
+# A game on exFAT (no hard links, no renameat2 flags: a Linux player's drive
+# shared with Windows) and on NTFS ends as it does on the local file system.
+scenario_other_file_systems() {
+    echo "== a game on exFAT and NTFS images"
+    if [ "$(id -u)" != 0 ] || ! command -v mkfs.exfat >/dev/null || ! command -v mount.exfat-fuse >/dev/null ||
+        ! command -v mkntfs >/dev/null || ! command -v ntfs-3g >/dev/null; then
+        skip "exFAT and NTFS images need root, exfatprogs, exfat-fuse and ntfs-3g"
+        return
+    fi
+    local reference=$scratch/other-fs/reference
+    make_game "$reference"
+    cp -a "$reference" "$scratch/other-fs/before"
+    run_patcher "$reference"
+    local expected
+    expected=$(tree_of "$reference")
+    local kind image disk loop
+    for kind in exfat ntfs; do
+        image=$scratch/other-fs/$kind.img disk=$scratch/other-fs/$kind loop=
+        mkdir -p "$disk"
+        truncate -s 64M "$image"
+        if [ $kind = exfat ]; then
+            mkfs.exfat "$image" >/dev/null 2>&1 && loop=$(losetup -f --show "$image") &&
+                mount.exfat-fuse "$loop" "$disk" >/dev/null 2>&1
+        else
+            mkntfs -F -q -f "$image" >/dev/null 2>&1 && ntfs-3g "$image" "$disk" >/dev/null 2>&1
+        fi || {
+            fail "$kind: the image could not be made and mounted"
+            [ -n "$loop" ] && losetup -d "$loop"
+            continue
+        }
+        cp -r "$scratch/other-fs/before" "$disk/game"
+        run_patcher "$disk/game"
+        check "$kind: exit code, no box, and the tree of the local file system" "0 $expected" \
+            "$code$err $(tree_of "$disk/game")"
+        umount "$disk"
+        [ -n "$loop" ] && losetup -d "$loop"
+    done
+}
+
 # --- a q8r that is a file ---------------------------------------------------
 
 scenario_mod_folder_is_a_file() {
@@ -550,6 +591,7 @@ scenario_links
 scenario_fifos
 scenario_immutable
 scenario_full_disk
+scenario_other_file_systems
 scenario_mod_folder_is_a_file
 scenario_backslash_root
 scenario_broken_pipe
