@@ -553,6 +553,28 @@ scenario_guard() {
     exec 6>&-
 }
 
+# --- root in another user's folder ---------------------------------------------
+
+scenario_root_in_another_users_folder() {
+    echo "== root in a game folder another user owns"
+    if [ "$(id -u)" != 0 ]; then
+        skip "only root can give a folder to another user"
+        return
+    fi
+    local game=$scratch/others/game
+    make_game "$game"
+    chown -R 65534:65534 "$scratch/others"
+    chmod o+x "$scratch"
+    local before
+    before=$(tree_of "$game")
+    run_patcher "$game"
+    check "another user's folder: root refuses, naming the owner and how to run it" \
+        "1 $(id -nu 65534) $before" "$code $(grep -o "sudo -u '[^']*'" <<<"$err" | cut -d"'" -f2) $(tree_of "$game")"
+    (cd "$game" && exec setpriv --reuid=65534 --regid=65534 --clear-groups "$patcher" </dev/null >/dev/null 2>&1)
+    check "another user's folder: its owner runs it" 0 "$?"
+    chmod o-x "$scratch"
+}
+
 # --- two patchers at once -----------------------------------------------------
 
 scenario_two_at_once() {
@@ -596,5 +618,6 @@ scenario_mod_folder_is_a_file
 scenario_backslash_root
 scenario_broken_pipe
 scenario_guard
+scenario_root_in_another_users_folder
 scenario_two_at_once
 e2e_summary
