@@ -110,7 +110,7 @@ void ResetDefaultDarkinst() {
 
         bool changed = false;
         const std::string text =
-            BuildConfigText(read.lines, [&](std::string& line) { return RemoveOldModEntries(line, changed); });
+            BuildConfigText(read, [&](std::string& line) { return RemoveOldModEntries(line, changed); });
         read = ConfigLines();
         // A file that never held the old layout's entries keeps its exact bytes.
         if (!changed) return;
@@ -138,7 +138,7 @@ void CreateCustomDarkinst() {
         if (read.opened) {
             std::string prefix;
             const std::string text =
-                BuildConfigText(read.lines, [&](std::string& line) { return AddModEntries(line, prefix); });
+                BuildConfigText(read, [&](std::string& line) { return AddModEntries(line, prefix); });
             read = ConfigLines();
             if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable);
             return;
