@@ -19,7 +19,6 @@ namespace {
 const char kEndMarker = 0x1A;
 const size_t kWriteStretch = 1 << 20;
 const size_t kReadChunk = 4096;
-const size_t kEditRoom = 64 << 10;
 const char* const kTemporarySuffix = ".q8r-tmp";
 
 }  // namespace
@@ -92,23 +91,31 @@ std::string KeyValue(const std::string& line, const ConfigKey& key) {
     return line.substr(key.valuePosition);
 }
 
-std::string BuildConfigText(const ConfigLines& read, const std::function<LineEnd(std::string& line)>& rule) {
-    std::string text;
-    // Room for the edits too, so the text is not doubled by its own growth.
-    text.reserve(read.text.size() + kEditRoom);
+namespace {
+
+using Emit = std::function<bool(std::string_view piece)>;
+
+// The one walk over the lines that every rewrite takes; stops when `emit`
+// refuses a piece.
+bool EmitConfigText(const ConfigLines& read, const ConfigRule& rule, const Emit& emit) {
     bool owed = false;
+    bool emitted = true;
     ForEachConfigLine(read, [&](std::string_view original, bool last) {
+        if (!emitted) return;
         std::string line(original);
         const LineEnd end = rule(line);
-        if (owed && !(last && original.empty())) text += '\n';
-        text += line;
-        if (end == kWithLineEnd) text += '\n';
+        if (owed && !(last && original.empty())) emitted = emit("\n");
+        emitted = emitted && emit(line);
+        if (end == kWithLineEnd) emitted = emitted && emit("\n");
         owed = end == kWithheldLineEnd;
     });
-    return text;
+    return emitted;
 }
 
-bool WriteConfigText(const char* path, const std::string& text) {
+// Writes what `produce` hands to its emitter with every LF as CR LF, then the
+// end marker, a stretch at a time; the stretch is had before the side file
+// is made, and a lack of memory while producing abandons it before it goes on.
+bool WriteConfigPieces(const char* path, const std::function<bool(const Emit& emit)>& produce) {
     // The new file takes the place of the old one without opening it, so a
     // file the user made read-only would be replaced all the same.
     if (Files().exists(path)) {
@@ -116,13 +123,9 @@ bool WriteConfigText(const char* path, const std::string& text) {
         if (!existing) return false;
         Files().close(existing);
     }
-
-    // CR LF and the end marker are written a stretch at a time, so a huge
-    // text is never held twice; the stretch is had before the side file is
-    // made, so a lack of memory leaves nothing behind.
     std::string bytes;
     try {
-        bytes.reserve(2 * kWriteStretch + 1);
+        bytes.reserve(kWriteStretch + 2);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -130,19 +133,47 @@ bool WriteConfigText(const char* path, const std::string& text) {
     if (!BeginReplacement(replacement, path, kTemporarySuffix) && !BeginRewriteInPlace(replacement, path)) {
         return false;
     }
-    bool written = true;
-    for (size_t start = 0; written && start <= text.size(); start += kWriteStretch) {
-        bytes.clear();
-        for (size_t k = start; k < text.size() && k < start + kWriteStretch; ++k) {
-            if (text[k] == '\n') bytes += '\r';
-            bytes += text[k];
+    const auto put = [&](std::string_view piece) {
+        for (const char c : piece) {
+            if (c == '\n') bytes += '\r';
+            bytes += c;
+            if (bytes.size() < kWriteStretch) continue;
+            if (!WriteReplacement(replacement, bytes.data(), bytes.size())) return false;
+            bytes.clear();
         }
-        if (start + kWriteStretch > text.size()) bytes += kEndMarker;
-        written = WriteReplacement(replacement, bytes.data(), bytes.size());
+        return true;
+    };
+    bool written = false;
+    try {
+        written = produce(put);
+    } catch (const std::bad_alloc&) {
+        // The caller counts a file too large for memory as one it cannot read.
+        AbandonReplacement(replacement);
+        throw;
     }
-    if (!written) {
+    bytes += kEndMarker;
+    if (!written || !WriteReplacement(replacement, bytes.data(), bytes.size())) {
         AbandonReplacement(replacement);
         return false;
     }
     return CommitReplacement(replacement);
+}
+
+}  // namespace
+
+std::string BuildConfigText(const ConfigLines& read, const ConfigRule& rule) {
+    std::string text;
+    EmitConfigText(read, rule, [&](std::string_view piece) {
+        text += piece;
+        return true;
+    });
+    return text;
+}
+
+bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule) {
+    return WriteConfigPieces(path, [&](const Emit& emit) { return EmitConfigText(read, rule, emit); });
+}
+
+bool WriteConfigText(const char* path, const std::string& text) {
+    return WriteConfigPieces(path, [&](const Emit& emit) { return emit(text); });
 }

@@ -59,11 +59,13 @@ enum LineEnd {
     kWithheldLineEnd,
 };
 
+using ConfigRule = std::function<LineEnd(std::string& line)>;
+
 // The output text of a rewrite: every line, as `rule` leaves it, followed by
 // LF. A withheld line end is still written when a line follows, so no two
 // lines are ever joined; the empty last line of a file that ended with a line
 // end supplies it.
-std::string BuildConfigText(const ConfigLines& read, const std::function<LineEnd(std::string& line)>& rule);
+std::string BuildConfigText(const ConfigLines& read, const ConfigRule& rule);
 
 // Writes `text` (lines ending in LF) to `path` with every LF as CR LF and one
 // 0x1A end marker after it, through a side file "<path>.q8r-tmp" that takes
@@ -72,3 +74,8 @@ std::string BuildConfigText(const ConfigLines& read, const std::function<LineEnd
 // writing is not replaced. A linked file whose real folder takes no side file
 // is rewritten in place through the link, as a plain program would.
 bool WriteConfigText(const char* path, const std::string& text);
+
+// Writes the text BuildConfigText would give, as WriteConfigText writes it,
+// without ever holding the whole text: a rewrite costs the file read and its
+// longest line.
+bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule);
