@@ -317,6 +317,18 @@ scenario_fifos() {
 
 scenario_immutable() {
     echo "== files that cannot be changed"
+    # A read-only install.cfg is copied read-only, as CopyFile carries the
+    # attribute, so its rewrite is refused as on Windows, for root too.
+    local game=$scratch/ro-install/game
+    make_game "$game"
+    chmod 0444 "$game/install.cfg"
+    run_patcher "$game"
+    check "read-only install.cfg: ends with 1, the box names the mod's Darkinst.cfg" \
+        "1 $(printf '[Error]\nThe file "\\q8r\\Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.')" \
+        "$code $err"
+    check "read-only install.cfg: renamed as it was, its mode kept" "444 same" \
+        "$(stat -c %a "$game/q8r/Darkinst.cfg") $(cmp -s "$game/install.cfg" "$game/q8r/Darkinst.cfg" && echo same)"
+
     local probe=$scratch/probe
     touch "$probe"
     if ! chattr +i "$probe" 2>/dev/null; then
@@ -325,7 +337,7 @@ scenario_immutable() {
     fi
     chattr -i "$probe"
 
-    local game=$scratch/ro-root/game
+    game=$scratch/ro-root/game
     make_game "$game"
     cp -a "$game" "$scratch/ro-root/before"
     chattr +i "$game/Darkinst.cfg"
