@@ -32,9 +32,9 @@ struct FileAccess {
     // Renames a file; fails when the target name exists.
     bool (*rename)(const char* from, const char* to);
     // Puts the file `from` in the place of `to` in one step, replacing `to`
-    // if it exists; the file keeps what made `to` the player's (its
-    // permissions and owner, or attributes and access rules). True once
-    // `to` names the new file; the folder is not synced (syncFolderOf).
+    // if it exists (a link at that name goes, not what it names); on Windows
+    // the file keeps `to`'s attributes and access rules. True once `to`
+    // names the new file; the folder is not synced (syncFolderOf).
     bool (*replace)(const char* from, const char* to);
     // Removes a name; a link goes itself, never what it points to.
     bool (*remove)(const char* path);
@@ -45,7 +45,8 @@ struct FileAccess {
     // Makes the last change to the name `path` durable: syncs the folder that
     // holds it. True where the file system journals names.
     bool (*syncFolderOf)(const char* path);
-    // Makes every change so far to the file system holding `path` durable.
+    // Makes every change so far durable on the file system holding `path`
+    // and on every other one the run changed (folders linked to other disks).
     bool (*syncFileSystem)(const char* path);
     // Starts writing `length` bytes at `offset` of the file to the disk
     // without waiting, so a later flush waits for less. May do nothing.
@@ -55,4 +56,10 @@ struct FileAccess {
     std::string (*followLinks)(const char* path);
     // Whether the two names exist and name one and the same file.
     bool (*sameFile)(const char* a, const char* b);
+    // Gives the open file the permission bits of the file `model` names, and
+    // its owner too when `withOwner`; nothing when `model` does not exist.
+    // Set on the open file, never by name. A file system that cannot hold
+    // them (FAT, exFAT, NTFS or SMB mounts) loses them: no failure. Null
+    // where replace keeps them itself (Windows).
+    void (*keepModeOf)(FileHandle* file, const char* model, bool withOwner);
 };

@@ -11,38 +11,60 @@ const uint64_t kWriteBackStretch = 8u << 20;
 // made either way.
 const int kFolderSyncTries = 3;
 
-// A side file left by a run that was cut off is no one's, but its name may
-// be a second name of a file this run holds open (the video itself): on
-// Windows such a name stays taken until every handle is closed. Renamed
-// aside first, it frees the name at once, and is removed under the other.
+// A side file left by a run that was cut off is no one's, whatever it is: a
+// file of another owner, a FIFO, a dangling link. A file that opens may be a
+// second name of a file this run holds open (the video itself): on Windows
+// such a name stays taken until every handle is closed, so it is renamed
+// aside first, which frees the name at once, and removed under the other.
+// The rest go by name; a remove never takes a folder, which is the player's,
+// and the side file then cannot be made.
 void ClearStaleSideFile(const FileAccess& files, const std::string& side) {
-    // Only a file: a folder of that name is the player's, and the side file
-    // then cannot be made.
-    FileHandle* stale = files.open(side.c_str(), kOpenForReading);
-    if (!stale) return;
-    files.close(stale);
     const std::string aside = side + ".stale";
     files.remove(aside.c_str());
-    if (files.rename(side.c_str(), aside.c_str())) {
-        files.remove(aside.c_str());
-    } else {
-        files.remove(side.c_str());
+    if (!files.exists(side.c_str())) return;
+    FileHandle* stale = files.open(side.c_str(), kOpenForReading);
+    if (stale) {
+        files.close(stale);
+        if (files.rename(side.c_str(), aside.c_str()) && files.remove(aside.c_str())) return;
     }
+    files.remove(side.c_str());
+}
+
+bool MakeSideFile(Replacement& replacement, const char* suffix, const char* model, bool withOwner) {
+    const FileAccess& files = *replacement.files;
+    replacement.side = replacement.target + suffix;
+    ClearStaleSideFile(files, replacement.side);
+    replacement.file = files.open(replacement.side.c_str(), kCreateNewForWriting);
+    replacement.made = replacement.file != nullptr;
+    // Before any content, so a private file's bytes are never readable by others.
+    if (replacement.made && files.keepModeOf) files.keepModeOf(replacement.file, model, withOwner);
+    return replacement.made;
 }
 
 }  // namespace
 
 bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix) {
-    return BeginReplacement(replacement, target, suffix, Files());
+    replacement = Replacement{};
+    replacement.files = &Files();
+    replacement.target = Files().followLinks(target);
+    return MakeSideFile(replacement, suffix, replacement.target.c_str(), true);
 }
 
-bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix, const FileAccess& files) {
+bool BeginCopyReplacement(Replacement& replacement, const char* source, const char* target, const char* suffix) {
     replacement = Replacement{};
-    replacement.files = &files;
-    replacement.target = files.followLinks(target);
-    replacement.side = replacement.target + suffix;
-    ClearStaleSideFile(files, replacement.side);
-    replacement.file = files.open(replacement.side.c_str(), kCreateNewForWriting);
+    replacement.files = &Files();
+    replacement.target = target;
+    return MakeSideFile(replacement, suffix, source, false);
+}
+
+bool BeginRewriteInPlace(Replacement& replacement, const char* target) {
+    replacement = Replacement{};
+    replacement.files = &Files();
+    replacement.target = Files().followLinks(target);
+    if (replacement.target == target) return false;
+    // The name opened is the linked file's own, so no link is written through.
+    replacement.file = Files().open(replacement.target.c_str(), kCreateForWriting);
+    replacement.inPlace = true;
     return replacement.file != nullptr;
 }
 
@@ -70,6 +92,7 @@ bool FinishReplacement(Replacement& replacement) {
 bool CommitReplacement(Replacement& replacement) {
     const FileAccess& files = *replacement.files;
     if (replacement.file) FinishReplacement(replacement);
+    if (replacement.inPlace) return replacement.onDisk;
     if (!replacement.onDisk || !files.replace(replacement.side.c_str(), replacement.target.c_str())) {
         files.remove(replacement.side.c_str());
         return false;
@@ -82,10 +105,35 @@ bool CommitReplacement(Replacement& replacement) {
 
 void AbandonReplacement(Replacement& replacement) {
     LeaveReplacement(replacement);
-    if (replacement.files) replacement.files->remove(replacement.side.c_str());
+    if (replacement.made) replacement.files->remove(replacement.side.c_str());
+    replacement.made = false;
 }
 
 void LeaveReplacement(Replacement& replacement) {
     if (replacement.file) replacement.files->close(replacement.file);
     replacement.file = nullptr;
+}
+
+bool ReplaceWithCopy(const char* source, const char* target, const char* suffix, void* buffer, size_t size) {
+    const FileAccess& files = Files();
+    FileHandle* in = files.open(source, kOpenForReading);
+    if (!in) return false;
+    Replacement copy;
+    bool copied = BeginCopyReplacement(copy, source, target, suffix);
+    uint64_t total = 0;
+    while (copied) {
+        const size_t got = files.read(in, buffer, size);
+        total += got;
+        copied = got == 0 || WriteReplacement(copy, buffer, got);
+        if (got < size) break;
+    }
+    // A short read is the end of the file or an error; only the size tells.
+    uint64_t sourceSize = 0;
+    copied = copied && files.size(in, &sourceSize) && total == sourceSize;
+    files.close(in);
+    if (!copied) {
+        AbandonReplacement(copy);
+        return false;
+    }
+    return CommitReplacement(copy);
 }

@@ -18,21 +18,33 @@
 
 struct Replacement {
     const FileAccess* files = nullptr;
-    std::string target;  // the file whose place the content takes, links followed
+    std::string target;  // the file whose place the content takes
     std::string side;    // where the content is written until the commit
     FileHandle* file = nullptr;
     uint64_t written = 0;
     uint64_t handedToDisk = 0;  // bytes whose write-back was started
     bool onDisk = false;        // flushed and closed
+    bool made = false;          // the side file is this replacement's own
+    bool inPlace = false;       // the target itself is written (no side file)
 };
 
-// Removes a side file left by an earlier run and makes it afresh: false when
-// it cannot be made (a name taken by a folder, a read-only folder, ...). A
-// target that is a symbolic link is replaced at the file the link names, so
-// the side file lies beside that file and the link stays.
-// The platform's file access unless a layer passes its own.
+// Removes a side file left by an earlier run (anything but a folder, by its
+// name) and makes it afresh: false when it cannot be made (a folder of that
+// name, a read-only folder, ...). A target that is a symbolic link is
+// replaced at the file the link names, so the side file lies beside that
+// file and the link stays. The new file gets the target's mode and owner.
 bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix);
-bool BeginReplacement(Replacement& replacement, const char* target, const char* suffix, const FileAccess& files);
+
+// As BeginReplacement, for a copy of `source`: the target's name is replaced
+// as it stands, a link there included (the file it names is never written),
+// and the new file gets the source's permission bits, as a copy carries them.
+bool BeginCopyReplacement(Replacement& replacement, const char* source, const char* target, const char* suffix);
+
+// For a linked target whose real folder takes no side file: the file the
+// link names is rewritten where it lies, as a plain program would, and the
+// commit only flushes it; a failed write leaves it as far as it got. False
+// when `target` is no link or cannot be opened.
+bool BeginRewriteInPlace(Replacement& replacement, const char* target);
 
 // False when not every byte could be written; the replacement must then be
 // abandoned.
@@ -44,16 +56,22 @@ bool WriteReplacement(Replacement& replacement, const void* data, size_t size);
 bool FinishReplacement(Replacement& replacement);
 
 // Finishes the side file if that is still to do and puts it in the target's
-// place, then
-// makes the new name durable. True once the target holds the new content,
-// even when the folder could not be synced; false, with the side file gone
-// and the target as it was, otherwise.
+// place, then makes the new name durable. True once the target holds the new
+// content, even when the folder could not be synced; false, with the side
+// file gone and the target as it was, otherwise.
 bool CommitReplacement(Replacement& replacement);
 
-// Closes and removes the side file; the target stays as it was.
+// Closes and removes the side file if this replacement made it; the target
+// stays as it was.
 void AbandonReplacement(Replacement& replacement);
 
 // Closes the side file and leaves it as it is, for a caller whose side file
 // tells how far it got; the target stays as it was. Nothing to do when the
 // side file was never made.
 void LeaveReplacement(Replacement& replacement);
+
+// Makes `target` a copy of `source` through a side file named with `suffix`,
+// a buffer's worth at a time, the buffer allocated by the caller before
+// anything is made. False, with `target` as it was, when any call fails or
+// the source is read short.
+bool ReplaceWithCopy(const char* source, const char* target, const char* suffix, void* buffer, size_t size);

@@ -1,5 +1,6 @@
 #include "install_config.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -17,56 +18,64 @@ namespace {
 
 const char kEndMarker = 0x1A;
 const size_t kWriteStretch = 1 << 20;
+const size_t kReadChunk = 4096;
 const char* const kTemporarySuffix = ".q8r-tmp";
 
 }  // namespace
 
-// The lines are split as the chunks come in, so the file is held once, as
-// its lines; one that does not fit in memory counts as one that cannot be read.
+// The file is read into one buffer of its size, a chunk at a time, and held
+// once; one that does not fit in memory counts as one that cannot be read.
 ConfigLines ReadConfigLines(const char* path) {
     ConfigLines result;
     FileHandle* file = Files().open(path, kOpenForReading);
     if (!file) return result;
-
-    uint64_t total = 0;
+    uint64_t size = 0;
+    if (!Files().size(file, &size) || size >= SIZE_MAX) {
+        Files().close(file);
+        return result;
+    }
+    size_t total = 0;
     bool marked = false;  // met the end marker: nothing after it is read
     try {
-        std::string line;
-        char chunk[4096];
+        result.text.resize(static_cast<size_t>(size));
         for (;;) {
-            const size_t got = Files().read(file, chunk, sizeof chunk);
-            total += got;
-            const char* end = chunk + got;
-            if (const void* marker = std::memchr(chunk, kEndMarker, got)) {
-                end = static_cast<const char*>(marker);
+            const size_t asked = std::min(kReadChunk, result.text.size() - total);
+            const size_t got = asked ? Files().read(file, result.text.data() + total, asked) : 0;
+            if (const void* marker = std::memchr(result.text.data() + total, kEndMarker, got)) {
+                total = static_cast<const char*>(marker) - result.text.data();
                 marked = true;
+                break;
             }
-            for (const char* start = chunk; start < end;) {
-                const char* lineEnd = static_cast<const char*>(std::memchr(start, '\n', end - start));
-                if (!lineEnd) {
-                    line.append(start, end);
-                    break;
-                }
-                line.append(start, lineEnd);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                result.lines.push_back(std::move(line));
-                line.clear();
-                start = lineEnd + 1;
-            }
-            if (marked || got < sizeof chunk) break;
+            total += got;
+            if (got < asked || asked == 0) break;
         }
-        // The read that meets the end still yields its line; so does one that
-        // broke off, whose lines so far are kept for a reader that can use them.
-        result.lines.push_back(std::move(line));
     } catch (const std::bad_alloc&) {
         Files().close(file);
         return ConfigLines();
     }
-    // A short read is the end of the file or an error; only the size tells.
-    uint64_t size = 0;
-    result.opened = marked || (Files().size(file, &size) && total >= size);
+    // A short read is the end of the file or an error; the size tells. The
+    // lines so far are kept for a reader that can use them.
+    result.text.resize(total);
+    result.held = true;
+    result.opened = marked || total >= size;
     Files().close(file);
     return result;
+}
+
+void ForEachConfigLine(const ConfigLines& read, const std::function<void(std::string_view line, bool last)>& visit) {
+    if (!read.held) return;
+    const std::string_view text = read.text;
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            visit(text.substr(start), true);
+            return;
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        visit(line, false);
+        start = end + 1;
+    }
 }
 
 bool HoldsKey(const std::string& line, const ConfigKey& key) {
@@ -82,23 +91,31 @@ std::string KeyValue(const std::string& line, const ConfigKey& key) {
     return line.substr(key.valuePosition);
 }
 
-std::string BuildConfigText(const std::vector<std::string>& lines,
-                            const std::function<LineEnd(std::string& line)>& rule) {
-    std::string text;
+namespace {
+
+using Emit = std::function<bool(std::string_view piece)>;
+
+// The one walk over the lines that every rewrite takes; stops when `emit`
+// refuses a piece.
+bool EmitConfigText(const ConfigLines& read, const ConfigRule& rule, const Emit& emit) {
     bool owed = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string line = lines[i];
+    bool emitted = true;
+    ForEachConfigLine(read, [&](std::string_view original, bool last) {
+        if (!emitted) return;
+        std::string line(original);
         const LineEnd end = rule(line);
-        const bool emptyLast = i + 1 == lines.size() && lines[i].empty();
-        if (owed && !emptyLast) text += '\n';
-        text += line;
-        if (end == kWithLineEnd) text += '\n';
+        if (owed && !(last && original.empty())) emitted = emit("\n");
+        emitted = emitted && emit(line);
+        if (end == kWithLineEnd) emitted = emitted && emit("\n");
         owed = end == kWithheldLineEnd;
-    }
-    return text;
+    });
+    return emitted;
 }
 
-bool WriteConfigText(const char* path, const std::string& text) {
+// Writes what `produce` hands to its emitter with every LF as CR LF, then the
+// end marker, a stretch at a time; the stretch is had before the side file
+// is made, and a lack of memory while producing abandons it before it goes on.
+bool WriteConfigPieces(const char* path, const std::function<bool(const Emit& emit)>& produce) {
     // The new file takes the place of the old one without opening it, so a
     // file the user made read-only would be replaced all the same.
     if (Files().exists(path)) {
@@ -106,25 +123,57 @@ bool WriteConfigText(const char* path, const std::string& text) {
         if (!existing) return false;
         Files().close(existing);
     }
-
-    Replacement replacement;
-    if (!BeginReplacement(replacement, path, kTemporarySuffix)) return false;
-    // CR LF and the end marker are written a stretch at a time, so a huge
-    // text is never held twice.
     std::string bytes;
-    bool written = true;
-    for (size_t start = 0; written && start <= text.size(); start += kWriteStretch) {
-        bytes.clear();
-        for (size_t k = start; k < text.size() && k < start + kWriteStretch; ++k) {
-            if (text[k] == '\n') bytes += '\r';
-            bytes += text[k];
-        }
-        if (start + kWriteStretch > text.size()) bytes += kEndMarker;
-        written = WriteReplacement(replacement, bytes.data(), bytes.size());
+    try {
+        bytes.reserve(kWriteStretch + 2);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    if (!written) {
+    Replacement replacement;
+    if (!BeginReplacement(replacement, path, kTemporarySuffix) && !BeginRewriteInPlace(replacement, path)) {
+        return false;
+    }
+    const auto put = [&](std::string_view piece) {
+        for (const char c : piece) {
+            if (c == '\n') bytes += '\r';
+            bytes += c;
+            if (bytes.size() < kWriteStretch) continue;
+            if (!WriteReplacement(replacement, bytes.data(), bytes.size())) return false;
+            bytes.clear();
+        }
+        return true;
+    };
+    bool written = false;
+    try {
+        written = produce(put);
+    } catch (const std::bad_alloc&) {
+        // The caller counts a file too large for memory as one it cannot read.
+        AbandonReplacement(replacement);
+        throw;
+    }
+    bytes += kEndMarker;
+    if (!written || !WriteReplacement(replacement, bytes.data(), bytes.size())) {
         AbandonReplacement(replacement);
         return false;
     }
     return CommitReplacement(replacement);
+}
+
+}  // namespace
+
+std::string BuildConfigText(const ConfigLines& read, const ConfigRule& rule) {
+    std::string text;
+    EmitConfigText(read, rule, [&](std::string_view piece) {
+        text += piece;
+        return true;
+    });
+    return text;
+}
+
+bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule) {
+    return WriteConfigPieces(path, [&](const Emit& emit) { return EmitConfigText(read, rule, emit); });
+}
+
+bool WriteConfigText(const char* path, const std::string& text) {
+    return WriteConfigPieces(path, [&](const Emit& emit) { return emit(text); });
 }

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "platform.h"
-#include "posix_file_access.h"
 #include "posix_file_io.h"
 #include "posix_path.h"
 
@@ -20,21 +19,13 @@ struct FileHandle {
 
 namespace {
 
-// How a table takes the names it is given.
-enum PosixNames {
-    kGameNames,   // written the Windows way, found in any letter case
-    kExactNames,  // already resolved: taken byte for byte
-};
-
-template <PosixNames names>
 std::string Name(const char* path) {
-    return names == kExactNames ? std::string(path) : ResolvePath(path);
+    return ResolvePath(path);
 }
 
 // Links in the path are followed, as on Windows; only a file about to be
 // made or emptied is never reached through a link at its own name, and it is
 // emptied only once it is known to be a regular file.
-template <PosixNames names>
 FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
     int flags = 0;
     switch (mode) {
@@ -43,8 +34,15 @@ FileHandle* PosixOpen(const char* path, FileOpenMode mode) {
         case kCreateNewForWriting: flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
         case kOpenExistingForWriting: flags = O_RDWR; break;
     }
-    const int fd = OpenRegularFile(Name<names>(path).c_str(), flags);
+    const int fd = OpenRegularFile(Name(path).c_str(), flags);
     if (fd < 0) return nullptr;
+    // A file with no write bit is read-only as Windows' attribute is, for
+    // root too, so a run as root refuses what a run as the player refuses.
+    struct stat info;
+    if (mode == kOpenExistingForWriting && (fstat(fd, &info) != 0 || (info.st_mode & 0222) == 0)) {
+        close(fd);
+        return nullptr;
+    }
     if (mode == kCreateForWriting && ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
@@ -81,61 +79,52 @@ bool PosixClose(FileHandle* file) {
     return closed;
 }
 
-template <PosixNames names>
 bool PosixRename(const char* from, const char* to) {
-    const std::string source = Name<names>(from);
-    const std::string target = Name<names>(to);
+    const std::string source = Name(from);
+    const std::string target = Name(to);
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
-    if (link(source.c_str(), target.c_str()) != 0) return false;
-    return unlink(source.c_str()) == 0;
-}
-
-template <PosixNames names>
-bool PosixReplace(const char* from, const char* to) {
-    const std::string source = Name<names>(from);
-    const std::string target = Name<names>(to);
-    // The new file takes on what made the old one the player's; an owner
-    // only root may give is kept where permitted.
-    struct stat old;
-    if (stat(target.c_str(), &old) == 0) {
-        if (chmod(source.c_str(), old.st_mode & 07777) != 0) return false;
-        if (chown(source.c_str(), old.st_uid, old.st_gid) != 0 && errno != EPERM) return false;
-    }
+    if (link(source.c_str(), target.c_str()) == 0) return unlink(source.c_str()) == 0;
+    if (errno == EEXIST) return false;
+    // Nor hard links (exFAT, FAT, many FUSE and network mounts): a plain
+    // rename once the name is seen free, in any letter case the file system folds.
+    struct stat info;
+    if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false;
     return rename(source.c_str(), target.c_str()) == 0;
 }
 
-template <PosixNames names>
+bool PosixReplace(const char* from, const char* to) {
+    return rename(Name(from).c_str(), Name(to).c_str()) == 0;
+}
+
 bool PosixRemove(const char* path) {
-    const std::string resolved = Name<names>(path);
+    const std::string resolved = Name(path);
     return unlink(resolved.c_str()) == 0;
 }
 
-template <PosixNames names>
 bool PosixExists(const char* path) {
     struct stat info;
-    return lstat(Name<names>(path).c_str(), &info) == 0;
+    return lstat(Name(path).c_str(), &info) == 0;
 }
 
-template <PosixNames names>
 bool PosixLink(const char* existing, const char* to) {
-    const std::string source = Name<names>(existing);
-    const std::string target = Name<names>(to);
+    const std::string source = Name(existing);
+    const std::string target = Name(to);
     return link(source.c_str(), target.c_str()) == 0;
 }
 
-template <PosixNames names>
 bool PosixSyncFolderOf(const char* path) {
-    return SyncFolder(ParentFolder(Name<names>(path)));
+    return SyncFolder(ParentFolder(Name(path)));
 }
 
-template <PosixNames names>
 bool PosixSyncFileSystem(const char* path) {
-    const int fd = open(Name<names>(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    const bool synced = syncfs(fd) == 0;
-    close(fd);
+    const int fd = open(Name(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const bool synced = fd >= 0 && syncfs(fd) == 0;
+    if (fd >= 0) close(fd);
+    // Folders linked to other disks took moves and copies too; only sync
+    // reaches every file system, and it reports nothing.
+    sync();
     return synced;
 }
 
@@ -143,36 +132,40 @@ void PosixStartWriteBack(FileHandle* file, uint64_t offset, uint64_t length) {
     sync_file_range(file->fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
-template <PosixNames names>
 std::string PosixFollowLinks(const char* path) {
-    const std::string resolved = Name<names>(path);
+    const std::string resolved = Name(path);
     struct stat info;
     if (lstat(resolved.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
     char* real = realpath(resolved.c_str(), nullptr);
     if (!real) return path;
-    const std::string followed = real;
+    const std::string followed = ExactName(real);
     std::free(real);
     return followed;
 }
 
-template <PosixNames names>
+// Owner first: a change of owner clears the set-ID bits the mode then gives
+// back. Only root may give another owner; a file system without modes or
+// owners answers EPERM or ignores them, and the content is what matters.
+void PosixKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
+    struct stat info;
+    if (stat(Name(model).c_str(), &info) != 0) return;
+    if (withOwner && fchown(file->fd, info.st_uid, info.st_gid) != 0) {
+        // Kept as far as the system lets: the group alone may still be ours to give.
+        (void)!fchown(file->fd, static_cast<uid_t>(-1), info.st_gid);
+    }
+    (void)!fchmod(file->fd, info.st_mode & 07777);
+}
+
 bool PosixSameFile(const char* a, const char* b) {
     struct stat first, second;
-    return stat(Name<names>(a).c_str(), &first) == 0 && stat(Name<names>(b).c_str(), &second) == 0 &&
+    return stat(Name(a).c_str(), &first) == 0 && stat(Name(b).c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace
 
-template <PosixNames names>
-constexpr FileAccess PosixFileAccess() {
-    return {
-        PosixOpen<names>, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush,
-        PosixClose, PosixRename<names>, PosixReplace<names>, PosixRemove<names>, PosixExists<names>,
-        PosixLink<names>, PosixSyncFolderOf<names>, PosixSyncFileSystem<names>, PosixStartWriteBack,
-        PosixFollowLinks<names>, PosixSameFile<names>,
-    };
-}
-
-constinit const FileAccess kNativeFileAccess = PosixFileAccess<kGameNames>();
-constinit const FileAccess kExactFileAccess = PosixFileAccess<kExactNames>();
+constinit const FileAccess kNativeFileAccess = {
+    PosixOpen, PosixRead, PosixWrite, PosixSeek, PosixSize, PosixFlush, PosixClose, PosixRename, PosixReplace,
+    PosixRemove, PosixExists, PosixLink, PosixSyncFolderOf, PosixSyncFileSystem, PosixStartWriteBack,
+    PosixFollowLinks, PosixSameFile, PosixKeepModeOf,
+};

@@ -8,6 +8,8 @@
 
 namespace {
 
+const std::string kExactPrefix = "\\\\?\\";
+
 char FoldCase(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -46,7 +48,12 @@ bool SameNameIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
+std::string ExactName(const std::string& resolved) {
+    return kExactPrefix + resolved;
+}
+
 std::string ResolvePath(const char* path) {
+    if (std::strncmp(path, kExactPrefix.c_str(), kExactPrefix.size()) == 0) return path + kExactPrefix.size();
     std::string text(path);
     for (char& c : text) {
         if (c == '\\') c = '/';

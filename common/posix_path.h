@@ -10,7 +10,14 @@
 // From the first element that matches nothing on, the rest is kept as
 // written, so the path of a file about to be made resolves too. Empty
 // elements and a trailing separator are dropped.
+// A name marked by ExactName is taken byte for byte.
 std::string ResolvePath(const char* path);
+
+// Marks a name this layer has already resolved (a followed link, a name read
+// from a folder) with Windows' own "take it as it is" prefix, so that when
+// it comes back through the file layer a backslash in it stays part of a
+// name and no element is looked up again.
+std::string ExactName(const std::string& resolved);
 
 // The entry of `folder` whose name equals `name` but for ASCII letter case;
 // the smallest such name when there are several, so the choice is

@@ -21,11 +21,11 @@ void Check(bool holds) {
 
 void CheckLines(const ConfigLines& read) {
     Check(read.opened);
-    Check(!read.lines.empty());
-    for (const std::string& line : read.lines) {
+    Check(read.held);
+    ForEachConfigLine(read, [](std::string_view line, bool) {
         Check(line.find('\x1A') == std::string::npos);
         Check(line.find('\n') == std::string::npos);
-    }
+    });
 }
 
 // A file these rules wrote: CR LF line ends, one end marker, last.

@@ -34,12 +34,13 @@ std::string GameExecutablePath() {
     std::string path;
     try {
         const ConfigLines config = ReadConfigLines(kConfigFileName);
-        for (const std::string& line : config.lines) {
+        ForEachConfigLine(config, [&](std::string_view view, bool) {
+            const std::string line(view);
             // A line of the key alone has no value: it counts as an empty one.
-            if (!HoldsKey(line, kInstallPathKey)) continue;
+            if (!HoldsKey(line, kInstallPathKey)) return;
             const std::string value = KeyValue(line, kInstallPathKey);
             path = value.substr(0, value.find('\0')) + kExecutableTail;
-        }
+        });
     } catch (const std::bad_alloc&) {
         return std::string();
     }

@@ -106,31 +106,6 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progr
     return PatchSuccessful;
 }
 
-// Makes `to` a copy of `from` with the run's buffer, through a side file.
-bool CopyFileBytes(const PatchRun& run, const char* from, const char* to) {
-    const FileAccess& files = Files();
-    FileHandle* source = files.open(from, kOpenForReading);
-    if (!source) return false;
-    Replacement copy;
-    bool copied = BeginReplacement(copy, to, ".q8r-tmp");
-    uint64_t total = 0;
-    while (copied) {
-        const size_t got = files.read(source, run.buffer, run.bufferSize);
-        total += got;
-        copied = got == 0 || WriteReplacement(copy, run.buffer, got);
-        if (got < run.bufferSize) break;
-    }
-    // A short read is the end of the file or an error; only the size tells.
-    uint64_t sourceSize = 0;
-    copied = copied && files.size(source, &sourceSize) && total == sourceSize;
-    files.close(source);
-    if (!copied) {
-        AbandonReplacement(copy);
-        return false;
-    }
-    return CommitReplacement(copy);
-}
-
 // Puts the new file in the video's place and keeps the original bytes under
 // the backup name. The video's name holds the original or the corrected file
 // at every moment: the backup is a second name (or a copy) of the original,
@@ -141,7 +116,9 @@ PatchResult SwapIn(PatchRun& run, const std::string& oldPath) {
     // A backup left by an earlier run would otherwise block this one.
     files.remove(oldPath.c_str());
     const bool linked = files.link && files.link(video, oldPath.c_str());
-    if (!linked && !CopyFileBytes(run, video, oldPath.c_str())) return CantCreateNewFile;
+    if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) {
+        return CantCreateNewFile;
+    }
     if (!CommitReplacement(run.fresh)) {
         files.remove(oldPath.c_str());
         return CantCreateNewFile;
@@ -165,7 +142,8 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     CloseRunFiles(run);
     if (code == PatchSuccessful) code = SwapIn(run, oldPath);
     // A bad segment leaves what was written before it in ".new"; what could
-    // not be written completely is of no use to anyone.
+    // not be written completely is of no use to anyone. A ".new" this run
+    // did not make is not its to remove.
     if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
     std::free(run.table);
     std::free(run.buffer);

@@ -101,20 +101,23 @@ LineEnd RemoveOldModEntries(std::string& line, bool& changed) {
 
 }  // namespace
 
-// A file too large for memory is treated as one that cannot be read, and its
-// lines are let go before the write makes its own copy of the text.
+// A file too large for memory is treated as one that cannot be read. The
+// rule runs once to learn whether anything changes, and again as the file
+// is written, so the rewritten text is never held whole.
 void ResetDefaultDarkinst() {
     try {
-        ConfigLines read = ReadConfigLines(kDefaultDarkinst);
+        const ConfigLines read = ReadConfigLines(kDefaultDarkinst);
         if (!read.opened) return;
 
         bool changed = false;
-        const std::string text =
-            BuildConfigText(read.lines, [&](std::string& line) { return RemoveOldModEntries(line, changed); });
-        read = ConfigLines();
+        const ConfigRule rule = [&](std::string& line) { return RemoveOldModEntries(line, changed); };
+        ForEachConfigLine(read, [&](std::string_view view, bool) {
+            std::string line(view);
+            rule(line);
+        });
         // A file that never held the old layout's entries keeps its exact bytes.
         if (!changed) return;
-        if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable);
+        if (!RewriteConfigFile(kDefaultDarkinst, read, rule)) FailWrite(kDefaultDarkinstNotWritable);
     } catch (const std::bad_alloc&) {
     }
 }
@@ -134,13 +137,11 @@ void CreateCustomDarkinst() {
     // Writing what an unreadable file gave would replace the copy with an
     // empty file; the copy is left as it is and the step reports it failed.
     try {
-        ConfigLines read = ReadConfigLines(kCustomDarkinst);
+        const ConfigLines read = ReadConfigLines(kCustomDarkinst);
         if (read.opened) {
             std::string prefix;
-            const std::string text =
-                BuildConfigText(read.lines, [&](std::string& line) { return AddModEntries(line, prefix); });
-            read = ConfigLines();
-            if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable);
+            const ConfigRule rule = [&](std::string& line) { return AddModEntries(line, prefix); };
+            if (!RewriteConfigFile(kCustomDarkinst, read, rule)) FailWrite(kCustomDarkinstNotWritable);
             return;
         }
     } catch (const std::bad_alloc&) {

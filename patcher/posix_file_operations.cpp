@@ -5,7 +5,9 @@
 // rename; across file systems it is a durable copy followed by a delete.
 // Links to folders are followed on the way, as Windows follows them; a link
 // that is itself an item is moved or deleted as the link, never what it
-// names, and a file never replaces what a link at its name points to.
+// names, and a file never replaces what a link at its name points to: a move
+// or a copy replaces the link itself. Files are read and written through the
+// platform's file access, under the names read from their folders.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -14,19 +16,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "file_replacement.h"
 #include "platform.h"
-#include "posix_file_access.h"
 #include "posix_file_io.h"
 #include "posix_path.h"
 
 namespace {
 
 const int kFailed = 1;
+const size_t kCopyBufferSize = 1 << 20;
 
 bool Inspect(const std::string& path, struct stat* info) {
     return lstat(path.c_str(), info) == 0;
@@ -147,32 +150,19 @@ bool RemoveItem(const std::string& path) {
 }
 
 // Copies a file's bytes through a side file that takes the target's place
-// in one step (file_replacement.h), so `target` is never half-written; the
-// copy keeps the source's modification time, as the shell's does.
+// in one step (file_replacement.h), so `target` is never half-written and a
+// link at its name is replaced, never written through. The copy keeps the
+// source's permission bits and modification time, as the shell's does. The
+// buffer is had before anything is made, so a lack of memory leaves nothing.
 bool CopyFileReplacing(const std::string& source, const struct stat& info, const std::string& target) {
-    const int in = OpenRegularFile(source.c_str(), O_RDONLY);
-    if (in < 0) return false;
-    Replacement copy;
-    bool copied = BeginReplacement(copy, target.c_str(), ".q8r-copy", kExactFileAccess);
-    std::vector<char> buffer(1 << 20);
-    off_t total = 0;
-    while (copied) {
-        const size_t got = ReadFully(in, buffer.data(), buffer.size());
-        total += static_cast<off_t>(got);
-        copied = got == 0 || WriteReplacement(copy, buffer.data(), got);
-        if (got < buffer.size()) break;
-    }
-    // A short read is the end of the file or an error; only the size tells.
-    struct stat read;
-    copied = copied && fstat(in, &read) == 0 && total == read.st_size;
-    close(in);
-    if (!copied) {
-        AbandonReplacement(copy);
-        return false;
-    }
-    if (!CommitReplacement(copy)) return false;
+    void* buffer = CurrentPlatform().allocate(kCopyBufferSize);
+    if (!buffer) return false;
+    const bool copied =
+        ReplaceWithCopy(ExactName(source).c_str(), ExactName(target).c_str(), ".q8r-copy", buffer, kCopyBufferSize);
+    std::free(buffer);
+    if (!copied) return false;
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    utimensat(AT_FDCWD, copy.target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return true;
 }
 

@@ -1,16 +1,41 @@
 // Q8RPatcher on POSIX: the same guard and task sequence as on Windows, with
 // the terminal in place of the window.
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "game_root.h"
 #include "posix_console_ui.h"
 #include "platform.h"
 #include "single_instance.h"
 #include "task_sequence.h"
+
+namespace {
+
+// Run as root in a folder another user owns, the run could be steered by
+// that user's links and names to any file of the machine (git refuses such
+// folders for the same reason); that user can run it. As the player, links
+// are followed as on Windows.
+bool RootMayRunHere() {
+    struct stat folder;
+    if (geteuid() != 0 || stat(GameRoot, &folder) != 0 || folder.st_uid == 0) return true;
+    const struct passwd* owner = getpwuid(folder.st_uid);
+    const std::string name = owner ? owner->pw_name : "#" + std::to_string(folder.st_uid);
+    std::fprintf(stderr,
+                 "Q8RPatcher: the game folder belongs to the user %s, not to root. Run as root, the patcher\n"
+                 "could be led by that user's links to any file on this machine, so it does not run.\n"
+                 "Run it as %s instead, for instance: sudo -u '%s' ./Q8RPatcher\n",
+                 name.c_str(), name.c_str(), name.c_str());
+    return false;
+}
+
+}  // namespace
 
 int main() {
     // A reader of the status lines that goes away must not end the run: the
@@ -26,6 +51,10 @@ int main() {
     // make those paths name another folder.
     if (std::strchr(GameRoot, '\\')) {
         std::fprintf(stderr, "Q8RPatcher: the current folder's path holds a backslash, so the game's paths cannot name it.\n");
+        ReleaseGameRoot();
+        return 1;
+    }
+    if (!RootMayRunHere()) {
         ReleaseGameRoot();
         return 1;
     }

@@ -13,6 +13,20 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+Lines LinesOf(const ConfigLines& read) {
+    Lines lines;
+    ForEachConfigLine(read, [&](std::string_view line, bool) { lines.emplace_back(line); });
+    return lines;
+}
+
+// The text whose lines are `lines`, as a file with LF line ends holds them.
+ConfigLines HeldLines(const Lines& lines) {
+    ConfigLines read;
+    read.held = read.opened = true;
+    for (size_t i = 0; i < lines.size(); ++i) read.text += (i ? "\n" : "") + lines[i];
+    return read;
+}
+
 struct ReadCase {
     const char* name;
     std::string bytes;
@@ -37,7 +51,7 @@ TEST(ReadConfigLines, SplitsLinesUpToTheEndMarker) {
         folder.Write("Darkinst.cfg", c.bytes);
         const ConfigLines read = ReadConfigLines(folder.PathText("Darkinst.cfg").c_str());
         EXPECT_TRUE(read.opened) << c.name;
-        EXPECT_EQ(read.lines, c.lines) << c.name;
+        EXPECT_EQ(LinesOf(read), c.lines) << c.name;
     }
 }
 
@@ -46,7 +60,7 @@ TEST(ReadConfigLines, ReadsLongLinesAcrossChunks) {
     const std::string longLine(10000, 'x');
     folder.Write("install.cfg", longLine + "\r\nB");
     const ConfigLines read = ReadConfigLines(folder.PathText("install.cfg").c_str());
-    EXPECT_EQ(read.lines, (Lines{longLine, "B"}));
+    EXPECT_EQ(LinesOf(read), (Lines{longLine, "B"}));
 }
 
 TEST(ReadConfigLines, ReportsAFileThatCannotBeReadWhole) {
@@ -56,16 +70,17 @@ TEST(ReadConfigLines, ReportsAFileThatCannotBeReadWhole) {
     folder.MakeFolder("folder.cfg");
 
     EXPECT_FALSE(ReadConfigLines(folder.PathText("missing.cfg").c_str()).opened);
-    EXPECT_TRUE(ReadConfigLines(folder.PathText("missing.cfg").c_str()).lines.empty());
+    EXPECT_TRUE(LinesOf(ReadConfigLines(folder.PathText("missing.cfg").c_str())).empty());
     EXPECT_FALSE(ReadConfigLines(folder.PathText("folder.cfg").c_str()).opened);
     for (int failAt : {1, 2, 3}) {
         FaultyFileAccess faults(kCallRead, failAt);
         const ConfigLines read = ReadConfigLines(folder.PathText("big.cfg").c_str());
         EXPECT_FALSE(read.opened) << "read " << failAt << " failed";
         // What came before the break is kept, as at the end of the file.
-        ASSERT_EQ(read.lines.size(), 1u);
-        EXPECT_LT(read.lines[0].size(), 9000u);
-        EXPECT_EQ(read.lines[0], std::string(read.lines[0].size(), 'x'));
+        const Lines lines = LinesOf(read);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_LT(lines[0].size(), 9000u);
+        EXPECT_EQ(lines[0], std::string(lines[0].size(), 'x'));
     }
     // An empty file reads nothing and is whole; only its size tells it from
     // one whose read failed.
@@ -86,7 +101,7 @@ TEST(ReadConfigLines, AFileTooLargeForMemoryCountsAsUnreadable) {
     PlatformScope scope(WithFiles(exhausted));
     const ConfigLines read = ReadConfigLines(folder.PathText("Darkinst.cfg").c_str());
     EXPECT_FALSE(read.opened);
-    EXPECT_TRUE(read.lines.empty());
+    EXPECT_TRUE(LinesOf(read).empty());
 }
 
 TEST(ConfigKeys, ValueStartsAfterOneSeparatorWhereverTheKeyStands) {
@@ -137,7 +152,7 @@ TEST(BuildConfigText, NeverJoinsTwoLines) {
         {{"M", "", "X"}, "M\n\nX\n"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(BuildConfigText(c.lines, WithholdM), c.text) << ::testing::PrintToString(c.lines);
+        EXPECT_EQ(BuildConfigText(HeldLines(c.lines), WithholdM), c.text) << ::testing::PrintToString(c.lines);
     }
 }
 
@@ -169,8 +184,8 @@ TEST(WriteConfigText, ReadingWhatItWroteGivesNoEndMarker) {
     const std::string path = folder.PathText("Darkinst.cfg");
     ASSERT_TRUE(WriteConfigText(path.c_str(), "A\nB\n"));
     const ConfigLines first = ReadConfigLines(path.c_str());
-    EXPECT_EQ(first.lines, (Lines{"A", "B", ""}));
-    ASSERT_TRUE(WriteConfigText(path.c_str(), BuildConfigText(first.lines, WithholdM)));
+    EXPECT_EQ(LinesOf(first), (Lines{"A", "B", ""}));
+    ASSERT_TRUE(WriteConfigText(path.c_str(), BuildConfigText(first, WithholdM)));
     EXPECT_EQ(folder.Read("Darkinst.cfg"), "A\r\nB\r\n\r\n\x1A");
 }
 

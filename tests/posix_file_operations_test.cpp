@@ -9,6 +9,7 @@
 
 #include "file_operations.h"
 #include "migration_steps.h"
+#include "support/faulty_file_access.h"
 #include "support/game_folder.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
@@ -140,6 +141,62 @@ TEST(PosixFileOperations, FollowsThePlayersFolderLinks) {
     struct stat made;
     ASSERT_EQ(stat(game.PathText("q8r/saves").c_str(), &made), 0);
     EXPECT_EQ(made.st_mode & 07777, 0777 & ~mask);
+}
+
+mode_t ModeOf(const ScratchFolder& folder, const std::string& relative) {
+    struct stat info;
+    return stat(folder.PathText(relative).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A copy carries its source's permission bits, to a new target or over an
+// old one, as CopyFile carries attributes: a private file stays private. A
+// link at the target's name is replaced, as a move replaces it, and the file
+// it names is never written. A copy whose write, flush or buffer fails
+// reports it and leaves nothing behind.
+TEST(PosixFileOperations, ACopyCarriesItsModeReplacesALinkAtItsNameAndReportsAFailure) {
+    ScratchFolder outside;
+    outside.Write("elsewhere.cfg", "not the game's");
+    ScratchFolder game;
+    game.Write("user.cfg", "private");
+    game.Write("cam.cfg", "cam");
+    game.Write("install.cfg", "read-only");
+    game.Write("q8r/cam.cfg", "old cam");
+    ASSERT_EQ(0, chmod(game.PathText("user.cfg").c_str(), 0600));
+    ASSERT_EQ(0, chmod(game.PathText("cam.cfg").c_str(), 0640));
+    ASSERT_EQ(0, chmod(game.PathText("install.cfg").c_str(), 0444));
+    ASSERT_EQ(0, chmod(game.PathText("q8r/cam.cfg").c_str(), 0666));
+    ASSERT_EQ(0, symlink(outside.PathText("elsewhere.cfg").c_str(), game.PathText("q8r/install.cfg").c_str()));
+
+    for (const char* item : {"user.cfg", "cam.cfg", "install.cfg"}) {
+        EXPECT_EQ(CopyFiles(game.PathText(item).c_str(), game.PathText("q8r").c_str()), 0) << item;
+    }
+
+    EXPECT_EQ(ModeOf(game, "q8r/user.cfg"), 0600u);
+    EXPECT_EQ(ModeOf(game, "q8r/cam.cfg"), 0640u);
+    EXPECT_EQ(ModeOf(game, "q8r/install.cfg"), 0444u);
+    EXPECT_FALSE(std::filesystem::is_symlink(game.Root() / "q8r" / "install.cfg"));
+    EXPECT_EQ(game.Read("q8r/install.cfg"), "read-only");
+    EXPECT_EQ(outside.Read("elsewhere.cfg"), "not the game's");
+
+    const struct {
+        FileCall call;
+        int failAt;
+    } faults[] = {{kCallWrite, 1}, {kCallFlush, 1}, {kCallOpen, 1}, {kCallReplace, 1}};
+    for (const auto& fault : faults) {
+        game.Write("save.sav", "a saved game");
+        {
+            FaultyFileAccess faulty(fault.call, fault.failAt);
+            EXPECT_NE(CopyFiles(game.PathText("save.sav").c_str(), game.PathText("q8r").c_str()), 0)
+                << FileCallName(fault.call);
+        }
+        EXPECT_FALSE(game.Exists("q8r/save.sav")) << FileCallName(fault.call);
+        EXPECT_FALSE(game.Exists("q8r/save.sav.q8r-copy")) << FileCallName(fault.call);
+    }
+    {
+        PlatformScope noMemory(WithAllocator([](size_t) -> void* { return nullptr; }));
+        EXPECT_NE(CopyFiles(game.PathText("save.sav").c_str(), game.PathText("q8r").c_str()), 0);
+    }
+    EXPECT_FALSE(game.Exists("q8r/save.sav.q8r-copy"));
 }
 
 // Names read from a folder are bytes: a backslash or a byte outside ASCII in

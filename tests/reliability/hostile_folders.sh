@@ -37,7 +37,7 @@ run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
-trap 'umount "$scratch/disk" 2>/dev/null; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'umount "$scratch/disk" "$scratch"/other-fs/exfat "$scratch"/other-fs/ntfs 2>/dev/null; losetup -j "$scratch/other-fs/exfat.img" -O NAME -n 2>/dev/null | xargs -r losetup -d; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 
@@ -330,6 +330,18 @@ scenario_fifos() {
 
 scenario_immutable() {
     echo "== files that cannot be changed"
+    # A read-only install.cfg is copied read-only, as CopyFile carries the
+    # attribute, so its rewrite is refused as on Windows, for root too.
+    local game=$scratch/ro-install/game
+    make_game "$game"
+    chmod 0444 "$game/install.cfg"
+    run_patcher "$game"
+    check "read-only install.cfg: ends with 1, the box names the mod's Darkinst.cfg" \
+        "1 $(printf '[Error]\nThe file "\\q8r\\Darkinst.cfg"\n could not be opened for writing.\n\nQ8R needs to alter this file in order to play.')" \
+        "$code $err"
+    check "read-only install.cfg: renamed as it was, its mode kept" "444 same" \
+        "$(stat -c %a "$game/q8r/Darkinst.cfg") $(cmp -s "$game/install.cfg" "$game/q8r/Darkinst.cfg" && echo same)"
+
     local probe=$scratch/probe
     touch "$probe"
     if ! chattr +i "$probe" 2>/dev/null; then
@@ -338,7 +350,7 @@ scenario_immutable() {
     fi
     chattr -i "$probe"
 
-    local game=$scratch/ro-root/game
+    game=$scratch/ro-root/game
     make_game "$game"
     cp -a "$game" "$scratch/ro-root/before"
     chattr +i "$game/Darkinst.cfg"
@@ -437,6 +449,47 @@ scenario_full_disk() {
     check "full disk: nothing damaged, and a further run with room finishes" 0 "$failures"
 }
 
+# --- file systems without hard links, rename flags or modes ----------------
+
+# A game on exFAT (no hard links, no renameat2 flags: a Linux player's drive
+# shared with Windows) and on NTFS ends as it does on the local file system.
+scenario_other_file_systems() {
+    echo "== a game on exFAT and NTFS images"
+    if [ "$(id -u)" != 0 ] || ! command -v mkfs.exfat >/dev/null || ! command -v mount.exfat-fuse >/dev/null ||
+        ! command -v mkntfs >/dev/null || ! command -v ntfs-3g >/dev/null; then
+        skip "exFAT and NTFS images need root, exfatprogs, exfat-fuse and ntfs-3g"
+        return
+    fi
+    local reference=$scratch/other-fs/reference
+    make_game "$reference"
+    cp -a "$reference" "$scratch/other-fs/before"
+    run_patcher "$reference"
+    local expected
+    expected=$(tree_of "$reference")
+    local kind image disk loop
+    for kind in exfat ntfs; do
+        image=$scratch/other-fs/$kind.img disk=$scratch/other-fs/$kind loop=
+        mkdir -p "$disk"
+        truncate -s 64M "$image"
+        if [ $kind = exfat ]; then
+            mkfs.exfat "$image" >/dev/null 2>&1 && loop=$(losetup -f --show "$image") &&
+                mount.exfat-fuse "$loop" "$disk" >/dev/null 2>&1
+        else
+            mkntfs -F -q -f "$image" >/dev/null 2>&1 && ntfs-3g "$image" "$disk" >/dev/null 2>&1
+        fi || {
+            fail "$kind: the image could not be made and mounted"
+            [ -n "$loop" ] && losetup -d "$loop"
+            continue
+        }
+        cp -r "$scratch/other-fs/before" "$disk/game"
+        run_patcher "$disk/game"
+        check "$kind: exit code, no box, and the tree of the local file system" "0 $expected" \
+            "$code$err $(tree_of "$disk/game")"
+        umount "$disk"
+        [ -n "$loop" ] && losetup -d "$loop"
+    done
+}
+
 # --- a q8r that is a file ---------------------------------------------------
 
 scenario_mod_folder_is_a_file() {
@@ -525,6 +578,28 @@ scenario_guard() {
     exec 6>&-
 }
 
+# --- root in another user's folder ---------------------------------------------
+
+scenario_root_in_another_users_folder() {
+    echo "== root in a game folder another user owns"
+    if [ "$(id -u)" != 0 ]; then
+        skip "only root can give a folder to another user"
+        return
+    fi
+    local game=$scratch/others/game
+    make_game "$game"
+    chown -R 65534:65534 "$scratch/others"
+    chmod o+x "$scratch"
+    local before
+    before=$(tree_of "$game")
+    run_patcher "$game"
+    check "another user's folder: root refuses, naming the owner and how to run it" \
+        "1 $(id -nu 65534) $before" "$code $(grep -o "sudo -u '[^']*'" <<<"$err" | cut -d"'" -f2) $(tree_of "$game")"
+    (cd "$game" && exec setpriv --reuid=65534 --regid=65534 --clear-groups "$patcher" </dev/null >/dev/null 2>&1)
+    check "another user's folder: its owner runs it" 0 "$?"
+    chmod o-x "$scratch"
+}
+
 # --- two patchers at once -----------------------------------------------------
 
 scenario_two_at_once() {
@@ -563,9 +638,11 @@ scenario_links
 scenario_fifos
 scenario_immutable
 scenario_full_disk
+scenario_other_file_systems
 scenario_mod_folder_is_a_file
 scenario_backslash_root
 scenario_broken_pipe
 scenario_guard
+scenario_root_in_another_users_folder
 scenario_two_at_once
 e2e_summary

@@ -135,6 +135,7 @@ const FileAccess kMemoryFileAccess = {
     MemoryClose, MemoryRename, MemoryReplace, MemoryRemove, MemoryExists,
     nullptr,  // no hard links: callers copy instead
     MemorySynced, MemorySynced, MemoryStartWriteBack, MemoryFollowLinks, MemorySameFile,
+    nullptr,  // memory files have no modes
 };
 
 }  // namespace
