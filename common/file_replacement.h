@@ -47,7 +47,8 @@ bool FinishReplacement(Replacement& replacement);
 // place, then
 // makes the new name durable. True once the target holds the new content,
 // even when the folder could not be synced; false, with the side file gone
-// and the target as it was, otherwise.
+// and the target as it was, otherwise, except where the system's replace
+// failed half-way and took the target's name: the side file then stays.
 bool CommitReplacement(Replacement& replacement);
 
 // Closes and removes the side file; the target stays as it was.

@@ -141,9 +141,14 @@ PatchResult SwapIn(PatchRun& run, const std::string& oldPath) {
     // A backup left by an earlier run would otherwise block this one.
     files.remove(oldPath.c_str());
     const bool linked = files.link && files.link(video, oldPath.c_str());
-    if (!linked && !CopyFileBytes(run, video, oldPath.c_str())) return CantCreateNewFile;
+    if (!linked && !CopyFileBytes(run, video, oldPath.c_str())) {
+        AbandonReplacement(run.fresh);
+        return CantCreateNewFile;
+    }
     if (!CommitReplacement(run.fresh)) {
-        files.remove(oldPath.c_str());
+        // A replace that failed half-way took the video's name: the backup
+        // is then the original's only whole copy.
+        if (files.exists(video)) files.remove(oldPath.c_str());
         return CantCreateNewFile;
     }
     return PatchSuccessful;
@@ -163,10 +168,10 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     if (code == PatchSuccessful && !FinishReplacement(run.fresh)) code = CantCreateNewFile;
     LeaveReplacement(run.fresh);
     CloseRunFiles(run);
-    if (code == PatchSuccessful) code = SwapIn(run, oldPath);
     // A bad segment leaves what was written before it in ".new"; what could
     // not be written completely is of no use to anyone.
     if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
+    if (code == PatchSuccessful) code = SwapIn(run, oldPath);
     std::free(run.table);
     std::free(run.buffer);
     return code;
