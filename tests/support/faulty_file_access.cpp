@@ -65,7 +65,12 @@ bool FaultyRename(const char* from, const char* to) {
 }
 
 bool FaultyReplace(const char* from, const char* to) {
+    const bool halfWay = Strike(kCallReplaceHalfWay);
     if (Strike(kCallReplace)) return false;
+    if (halfWay) {
+        base.remove(to);
+        return false;
+    }
     return base.replace(from, to);
 }
 
@@ -137,6 +142,6 @@ bool FaultyFileAccess::Failed() const {
 
 const char* FileCallName(FileCall call) {
     static const char* const names[] = {"open", "read", "write", "flush", "close", "rename", "replace", "remove",
-                                        "folder sync"};
+                                        "folder sync", "replace half-way"};
     return call < kCallCount ? names[call] : "?";
 }

@@ -9,6 +9,9 @@
 enum FileCall {
     kCallOpen, kCallRead, kCallWrite, kCallFlush, kCallClose, kCallRename, kCallReplace, kCallRemove,
     kCallSync,  // the folder sync after a name changed
+    // A replace that fails after taking the target's name away, as Windows'
+    // ReplaceFile can; counted with every replace.
+    kCallReplaceHalfWay,
     kCallCount
 };
 
