@@ -35,6 +35,8 @@ struct FileAccess {
     // if it exists (a link at that name goes, not what it names); on Windows
     // the file keeps `to`'s attributes and access rules. True once `to`
     // names the new file; the folder is not synced (syncFolderOf).
+    // False with `to` as it was, or, where the system failed half-way,
+    // with `to` gone and `from` kept.
     bool (*replace)(const char* from, const char* to);
     // Removes a name; a link goes itself, never what it points to.
     bool (*remove)(const char* path);

@@ -93,8 +93,16 @@ bool CommitReplacement(Replacement& replacement) {
     const FileAccess& files = *replacement.files;
     if (replacement.file) FinishReplacement(replacement);
     if (replacement.inPlace) return replacement.onDisk;
-    if (!replacement.onDisk || !files.replace(replacement.side.c_str(), replacement.target.c_str())) {
+    if (!replacement.onDisk) {
         files.remove(replacement.side.c_str());
+        return false;
+    }
+    const bool existed = files.exists(replacement.target.c_str());
+    if (!files.replace(replacement.side.c_str(), replacement.target.c_str())) {
+        // A replace that failed half-way took the old file from its name:
+        // the side file then holds the only copy of the content.
+        if (!existed || files.exists(replacement.target.c_str())) files.remove(replacement.side.c_str());
+        else replacement.made = false;
         return false;
     }
     for (int tries = 0; tries < kFolderSyncTries; ++tries) {

@@ -58,7 +58,9 @@ bool FinishReplacement(Replacement& replacement);
 // Finishes the side file if that is still to do and puts it in the target's
 // place, then makes the new name durable. True once the target holds the new
 // content, even when the folder could not be synced; false, with the side
-// file gone and the target as it was, otherwise.
+// file gone and the target as it was, otherwise, except where the system's
+// replace failed half-way and took the target's name: the side file then
+// stays.
 bool CommitReplacement(Replacement& replacement);
 
 // Closes and removes the side file if this replacement made it; the target

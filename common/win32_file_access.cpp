@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform.h"
+#include "win32_file_names.h"
 
 struct FileHandle {
     HANDLE handle;
@@ -105,40 +107,24 @@ bool Win32Rename(const char* from, const char* to) {
     return ChangeWhenUnlocked([&] { return MoveFileA(from, to) != 0; });
 }
 
-// The whole name of `path` in UTF-16: Wine's ReplaceFile refuses a bare
-// file name (it finds no folder in it), and a folder the code page cannot
-// spell has no whole ANSI name.
-bool WholeWideName(const char* path, std::wstring* whole) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (length <= 0) return false;
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length) != length) return false;
-    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return false;
-    whole->assign(needed, L'\0');
-    const DWORD got = GetFullPathNameW(wide.c_str(), needed, whole->data(), nullptr);
-    if (got == 0 || got >= needed) return false;
-    whole->resize(got);
-    return true;
-}
-
 // ReplaceFile keeps the replaced file's attributes, access rules and
 // creation time; a new name needs a plain move, written through.
 bool Win32Replace(const char* from, const char* to) {
     std::wstring replaced, replacement;
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
         if (!WholeWideName(to, &replaced) || !WholeWideName(from, &replacement)) return false;
-        return ChangeWhenUnlocked([&] {
-            return ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                nullptr, nullptr) != 0;
-        });
+        return ChangeWhenUnlocked([&] { return ReplaceExistingFile(replacement, replaced, ReplaceFileW); });
     }
     return ChangeWhenUnlocked(
         [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
+// A read-only backup or side file of an earlier run goes as any other.
 bool Win32Remove(const char* path) {
-    return ChangeWhenUnlocked([&] { return DeleteFileA(path) != 0; });
+    std::wstring name;
+    if (!LongWideName(path, &name)) return false;
+    return ChangeWhenUnlocked(
+        [&] { return ChangeClearingReadOnly(name, [&] { return DeleteFileW(name.c_str()) != 0; }); });
 }
 
 bool Win32Exists(const char* path) {
@@ -180,11 +166,85 @@ bool Win32SameFile(const char* a, const char* b) {
            info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+// Wine's ReplaceFile (with no backup name) first moves the replaced file to
+// an "rfXXXX.tmp" it makes empty beside it, and leaves that empty file
+// whenever the move fails, as it does while another program holds the file.
+std::vector<std::wstring> TemporaryNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW((folder + L"\\rf*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + L"\\" + entry.cFileName);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+// Only an empty file that was not there before the call is the call's.
+void RemoveTemporariesLeft(const std::wstring& folder, const std::vector<std::wstring>& before) {
+    for (const std::wstring& name : TemporaryNames(folder)) {
+        bool old = false;
+        for (const std::wstring& known : before) old = old || lstrcmpiW(known.c_str(), name.c_str()) == 0;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!old && GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeHigh == 0 &&
+            data.nFileSizeLow == 0) {
+            DeleteFileW(name.c_str());
+        }
+    }
+}
+
 }  // namespace
+
+bool WholeWideName(const char* path, std::wstring* whole) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length <= 0) return false;
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length) != length) return false;
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return false;
+    whole->assign(needed, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), needed, whole->data(), nullptr);
+    if (got == 0 || got >= needed) return false;
+    whole->resize(got);
+    return true;
+}
+
+bool LongWideName(const char* path, std::wstring* whole) {
+    if (!WholeWideName(path, whole)) return false;
+    if (whole->rfind(L"\\\\?\\", 0) == 0) return true;
+    if (whole->rfind(L"\\\\", 0) == 0) {
+        *whole = L"\\\\?\\UNC\\" + whole->substr(2);
+    } else {
+        *whole = L"\\\\?\\" + *whole;
+    }
+    return true;
+}
+
+// 1176 (the old file gone, the new one still under its own name) and 1177
+// (the old file kept only under a name the system chose) leave the replaced
+// name free: the new file is put there by name, and nothing is removed.
+bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced, ReplaceFileCall replace) {
+    const std::wstring folder = replaced.substr(0, replaced.rfind(L'\\'));
+    const std::vector<std::wstring> before = TemporaryNames(folder);
+    if (replace(replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+        RemoveTemporariesLeft(folder, before);
+    } else if (ChangeWhenUnlocked([&] {
+                   return MoveFileExW(replacement.c_str(), replaced.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+               })) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
 
 const FileAccess kNativeFileAccess = {
     Win32Open, Win32Read, Win32Write, Win32Seek, Win32Size, Win32Flush,
     Win32Close, Win32Rename, Win32Replace, Win32Remove, Win32Exists,
     Win32Link, Win32SyncFolderOf, Win32SyncFileSystem, Win32StartWriteBack, Win32FollowLinks,
-    Win32SameFile,
+    Win32SameFile, nullptr,
 };

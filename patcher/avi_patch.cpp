@@ -117,10 +117,13 @@ PatchResult SwapIn(PatchRun& run, const std::string& oldPath) {
     files.remove(oldPath.c_str());
     const bool linked = files.link && files.link(video, oldPath.c_str());
     if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) {
+        AbandonReplacement(run.fresh);
         return CantCreateNewFile;
     }
     if (!CommitReplacement(run.fresh)) {
-        files.remove(oldPath.c_str());
+        // A replace that failed half-way took the video's name: the backup
+        // is then the original's only whole copy.
+        if (files.exists(video)) files.remove(oldPath.c_str());
         return CantCreateNewFile;
     }
     return PatchSuccessful;
@@ -140,11 +143,11 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     if (code == PatchSuccessful && !FinishReplacement(run.fresh)) code = CantCreateNewFile;
     LeaveReplacement(run.fresh);
     CloseRunFiles(run);
-    if (code == PatchSuccessful) code = SwapIn(run, oldPath);
     // A bad segment leaves what was written before it in ".new"; what could
     // not be written completely is of no use to anyone. A ".new" this run
     // did not make is not its to remove.
     if (code == CantCreateNewFile) AbandonReplacement(run.fresh);
+    if (code == PatchSuccessful) code = SwapIn(run, oldPath);
     std::free(run.table);
     std::free(run.buffer);
     return code;

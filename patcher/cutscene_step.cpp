@@ -7,6 +7,7 @@
 #include "game_root.h"
 #include "path_format.h"
 #include "patcher_ui.h"
+#include "platform.h"
 
 char CurrentCutscene[9] = {};
 int32_t lastPercent = 101;
@@ -53,7 +54,9 @@ void PatchCutscene(const char* name, AviPatcher patch) {
     const PatchResult code = patch(videoPath, patchPath, ReportPatchProgress);
     if (code != PatchSuccessful) ReportFailure(code);
 
-    DeleteFiles(backupPath);
+    // A new file that could not take the video's place may have taken its
+    // name away with it: the backup is then the original's only copy.
+    if (code != CantCreateNewFile || Files().exists(videoPath)) DeleteFiles(backupPath);
     if (!KeepsPatchData(code)) DeleteFiles(patchPath);
 }
 

@@ -1,18 +1,29 @@
-// Each primitive is one silent shell file operation on a one-path list. What
-// the shell leaves undone is then finished item by item, judged by what is on
-// the disk afterwards, not by the shell's answer alone: some shells (Wine's)
-// refuse a wildcard of several files, or answer 0 and leave a folder unmoved
-// where a same-named one waits at the target. On Windows the shell does it
-// all and the item-by-item work finds nothing left to do.
+// Each primitive is one silent shell file operation on a one-path list,
+// unless a look at the disk first finds something the shell may get wrong:
+// a link or junction among the items or at their targets, or an item
+// meeting one of the other kind (Wine's shell puts a folder in a file's
+// place, and deletes what a linked folder names). Such a request is done
+// item by item alone. Otherwise what the shell leaves undone is finished
+// item by item, judged by what is on the disk afterwards, not by the shell's
+// answer alone: some shells (Wine's) refuse a wildcard of several files, or
+// answer 0 and leave a folder unmoved where a same-named one waits at the
+// target. On Windows the shell does it all and the item-by-item work finds
+// nothing left to do.
+//
+// The item-by-item work speaks UTF-16 through "\\?\" names, so it sees
+// every item under its real name, however long, where the ANSI shell sees
+// '?' or nothing.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "platform.h"
 #include "path_format.h"
+#include "platform.h"
+#include "win32_file_names.h"
 
 namespace {
 
@@ -41,103 +52,281 @@ int ShellOperation(UINT function, const char* from, const char* to) {
     return SHFileOperationA(&request);
 }
 
-bool Present(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+// What stands at a name; a link is not followed.
+struct Entry {
+    std::wstring path;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    DWORD tag = 0;  // the reparse tag of a reparse point
+};
+
+bool Exists(const Entry& entry) {
+    return entry.attributes != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsFolder(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+// A link to a folder counts as a folder: what goes to it is merged into
+// what it names.
+bool IsFolder(const Entry& entry) {
+    return Exists(entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
+std::wstring Join(const std::wstring& folder, const std::wstring& name) {
     size_t end = folder.size();
-    while (end > 0 && folder[end - 1] == '\\') --end;
-    return folder.substr(0, end) + "\\" + name;
+    while (end > 0 && folder[end - 1] == L'\\') --end;
+    return folder.substr(0, end) + L"\\" + name;
 }
 
-std::string NameOf(const std::string& path) {
-    return path.substr(path.rfind('\\') + 1);
+std::wstring NameOf(const std::wstring& path) {
+    return path.substr(path.rfind(L'\\') + 1);
 }
 
-// The items a source names, with the names they have on the disk: one
-// existing item, or every entry of a folder that a wildcard last element
-// matches. False when the item or the folder does not exist.
-bool ExpandSource(const std::string& source, std::vector<std::string>* items) {
-    const size_t slash = source.rfind('\\');
-    const std::string folder = slash == std::string::npos ? "." : source.substr(0, slash);
-    const bool wildcard = NameOf(source).find_first_of("*?") != std::string::npos;
-    if (wildcard ? !IsFolder(folder) : !Present(source)) return false;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(source.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return wildcard;
+std::wstring FolderOf(const std::wstring& path) {
+    return path.substr(0, path.rfind(L'\\'));
+}
+
+// The volume and the name the system resolves `path` to, every link
+// followed; with FILE_FLAG_OPEN_REPARSE_POINT a link at the last element is
+// not, where the system can open a link itself. (Wine's final path names
+// end at 259 characters; the file's own name has no such limit.)
+bool ResolvedName(const std::wstring& path, DWORD flags, std::wstring* name) {
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::vector<DWORD> buffer(sizeof(FILE_NAME_INFO) / sizeof(DWORD) + 32768);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool named = GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                                    static_cast<DWORD>(buffer.size() * sizeof(DWORD))) &&
+                       GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!named) return false;
+    const FILE_NAME_INFO* file = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    *name = std::to_wstring(info.dwVolumeSerialNumber) + L":" +
+            std::wstring(file->FileName, file->FileNameLength / sizeof(wchar_t));
+    return true;
+}
+
+enum class Reached { kAtOwnName, kElsewhere, kUnknown };
+
+// Where the system reaches `item` when asked to open it with `flags`: under
+// its own name (its folder resolved), or elsewhere, through a link at the
+// last element.
+Reached Reach(const Entry& item, DWORD flags) {
+    std::wstring folder, reached;
+    if (!ResolvedName(FolderOf(item.path), 0, &folder) || !ResolvedName(item.path, flags, &reached)) {
+        return Reached::kUnknown;
+    }
+    const std::wstring own = Join(folder, NameOf(item.path));
+    return CompareStringOrdinal(reached.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL ? Reached::kAtOwnName
+                                                                                          : Reached::kElsewhere;
+}
+
+// Symbolic links and junctions. Wine shows only a link to a folder as a
+// reparse point; a name the system resolves to another is a link too. A
+// reparse point that is a file of its own (a cloud placeholder, a
+// deduplicated file) is an item like any other.
+bool IsLink(const Entry& entry) {
+    if (!Exists(entry)) return false;
+    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return entry.tag == 0 || IsReparseTagNameSurrogate(entry.tag);
+    return Reach(entry, 0) == Reached::kElsewhere;
+}
+
+// Whether a move or delete of the link `item` acts on the link itself.
+// Where the system cannot open a link as itself (Wine moves and deletes
+// what it names), the link is left alone.
+bool ActsOnLinkItself(const Entry& item) {
+    return Reach(item, FILE_FLAG_OPEN_REPARSE_POINT) == Reached::kAtOwnName;
+}
+
+Entry FoundEntry(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    Entry entry;
+    entry.path = path;
+    entry.attributes = found.dwFileAttributes;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.tag = found.dwReserved0;
+    return entry;
+}
+
+// The entries `pattern` (a folder and a last element that may hold
+// wildcards) matches. False when the folder cannot be listed.
+bool List(const std::wstring& pattern, std::vector<Entry>* entries) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    const std::wstring folder = FolderOf(pattern);
     do {
-        const std::string name = entry.cFileName;
-        if (name != "." && name != "..") items->push_back(Join(folder, name));
-    } while (FindNextFileA(search, &entry));
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") entries->push_back(FoundEntry(Join(folder, name), found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return true;
 }
 
-bool RemoveItem(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0;
-    // A linked folder goes by itself; what it points to stays.
-    bool removed = true;
-    std::vector<std::string> children;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        removed = ExpandSource(Join(path, "*"), &children);
-        for (const std::string& child : children) removed = RemoveItem(child) && removed;
-    }
-    return removed && RemoveDirectoryA(path.c_str()) != 0;
+bool ListFolder(const std::wstring& folder, std::vector<Entry>* entries) {
+    return List(Join(folder, L"*"), entries);
 }
 
-// Copies `source` into the folder `targetFolder` under its own name: a file
-// of that name is replaced, a folder of that name merged.
-bool CopyItem(const std::string& source, const std::string& targetFolder) {
-    const DWORD from = GetFileAttributesA(source.c_str());
-    if (from == INVALID_FILE_ATTRIBUTES) return false;
-    const std::string target = Join(targetFolder, NameOf(source));
-    const DWORD to = GetFileAttributesA(target.c_str());
-    const bool targetExists = to != INVALID_FILE_ATTRIBUTES;
-    if (targetExists && (from & FILE_ATTRIBUTE_DIRECTORY) != (to & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    if (from & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!targetExists && !CreateDirectoryA(target.c_str(), nullptr)) return false;
-        std::vector<std::string> children;
-        bool copied = ExpandSource(Join(source, "*"), &children);
-        for (const std::string& child : children) {
-            // A folder copied into itself would copy its own copy without end.
-            if (lstrcmpiA(child.c_str(), target.c_str()) == 0) continue;
-            copied = CopyItem(child, target) && copied;
+Entry Inspect(const std::wstring& path) {
+    std::vector<Entry> found;
+    if (path.find_first_of(L"*?", path.rfind(L'\\')) == std::wstring::npos && List(path, &found) && found.size() == 1) {
+        found[0].path = path;
+        return found[0];
+    }
+    Entry missing;
+    missing.path = path;
+    return missing;
+}
+
+// The target folder's name, without the closing backslash the steps give it.
+bool TargetFolder(const char* path, std::wstring* folder) {
+    if (!LongWideName(path, folder)) return false;
+    while (folder->size() > 7 && folder->back() == L'\\') folder->pop_back();
+    return true;
+}
+
+bool FolderAt(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The items a source names: one existing item, or every entry of a folder
+// that a wildcard last element matches. False when the item or the folder
+// does not exist.
+bool ExpandSource(const std::wstring& source, std::vector<Entry>* items) {
+    if (NameOf(source).find_first_of(L"*?") != std::wstring::npos) {
+        return FolderAt(FolderOf(source)) && List(source, items);
+    }
+    const Entry item = Inspect(source);
+    if (Exists(item)) items->push_back(item);
+    return Exists(item);
+}
+
+// Whether the shell might break a rule taking `item` to `target`: a link
+// on either side, or an item meeting one of the other kind, at any depth of
+// two folders that would be merged.
+bool ShellMayErr(const Entry& item, const std::wstring& target) {
+    if (IsLink(item)) return true;
+    const Entry existing = Inspect(target);
+    if (!Exists(existing)) return false;
+    if (IsLink(existing) || IsFolder(item) != IsFolder(existing)) return true;
+    if (!IsFolder(item)) return false;
+    std::vector<Entry> children;
+    if (!ListFolder(item.path, &children)) return true;
+    for (const Entry& child : children) {
+        if (ShellMayErr(child, Join(target, NameOf(child.path)))) return true;
+    }
+    return false;
+}
+
+// Whether a delete of `item` would meet a link anywhere.
+bool HoldsLink(const Entry& item) {
+    if (IsLink(item)) return true;
+    if (!IsFolder(item)) return false;
+    std::vector<Entry> children;
+    if (!ListFolder(item.path, &children)) return true;
+    for (const Entry& child : children) {
+        if (HoldsLink(child)) return true;
+    }
+    return false;
+}
+
+bool ShellMayErrOnAny(const std::vector<Entry>& items, const std::wstring* targetFolder) {
+    for (const Entry& item : items) {
+        if (targetFolder ? ShellMayErr(item, Join(*targetFolder, NameOf(item.path))) : HoldsLink(item)) return true;
+    }
+    return false;
+}
+
+// A link goes by itself, never what it names.
+bool RemoveItem(const Entry& item) {
+    const bool link = IsLink(item);
+    if (link && !ActsOnLinkItself(item)) return false;
+    if (!IsFolder(item)) {
+        return ChangeClearingReadOnly(item.path, [&] { return DeleteFileW(item.path.c_str()) != 0; });
+    }
+    bool removed = true;
+    if (!link) {
+        std::vector<Entry> children;
+        removed = ListFolder(item.path, &children);
+        for (const Entry& child : children) removed = RemoveItem(child) && removed;
+    }
+    return removed && ChangeClearingReadOnly(item.path, [&] { return RemoveDirectoryW(item.path.c_str()) != 0; });
+}
+
+// The volume and file index of a folder, links followed.
+using Identity = std::pair<DWORD, ULONGLONG>;
+
+bool IdentityOf(const std::wstring& folder, Identity* identity) {
+    const HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL got = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!got) return false;
+    *identity = {info.dwVolumeSerialNumber, (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
+}
+
+// Copies `item` into the folder `targetFolder` under its own name, links
+// as what they name, as the shell does: a file of that name is replaced, a
+// folder of that name merged, an item of the other kind left alone.
+// `within` holds the folders being copied around this one, so a link back
+// up one of them is not followed without end.
+bool CopyItem(const Entry& item, const std::wstring& targetFolder, std::vector<Identity>& within) {
+    const std::wstring target = Join(targetFolder, NameOf(item.path));
+    const Entry existing = Inspect(target);
+    if (Exists(existing) && IsFolder(item) != IsFolder(existing)) return false;
+    if (IsFolder(item)) {
+        Identity identity;
+        if (!IdentityOf(item.path, &identity)) return false;
+        for (const Identity& outer : within) {
+            if (outer == identity) return false;
         }
+        if (!Exists(existing) && !CreateDirectoryW(target.c_str(), nullptr)) return false;
+        std::vector<Entry> children;
+        bool copied = ListFolder(item.path, &children);
+        within.push_back(identity);
+        for (const Entry& child : children) {
+            // A folder copied into itself would copy its own copy without end.
+            if (lstrcmpiW(child.path.c_str(), target.c_str()) == 0) continue;
+            copied = CopyItem(child, target, within) && copied;
+        }
+        within.pop_back();
         return copied;
     }
-    // A link at the target gives way itself; the file it points to is not written.
-    if (targetExists && (to & FILE_ATTRIBUTE_REPARSE_POINT) && !DeleteFileA(target.c_str())) return false;
-    return CopyFileA(source.c_str(), target.c_str(), FALSE) != 0;
+    // A link at the target gives way itself; the file it names is not written.
+    if (IsLink(existing) && (!ActsOnLinkItself(existing) || !DeleteFileW(target.c_str()))) return false;
+    return ChangeClearingReadOnly(target, [&] { return CopyFileW(item.path.c_str(), target.c_str(), FALSE) != 0; });
 }
 
-// Moves `source` into the folder `targetFolder` under its own name, with the
-// same replace and merge rules as the copy.
-bool MoveItem(const std::string& source, const std::string& targetFolder) {
-    const DWORD from = GetFileAttributesA(source.c_str());
-    if (from == INVALID_FILE_ATTRIBUTES) return false;
-    const std::string target = Join(targetFolder, NameOf(source));
-    const DWORD to = GetFileAttributesA(target.c_str());
-    if (to != INVALID_FILE_ATTRIBUTES) {
-        if ((from & FILE_ATTRIBUTE_DIRECTORY) != (to & FILE_ATTRIBUTE_DIRECTORY)) return false;
-        if (!(from & FILE_ATTRIBUTE_DIRECTORY)) {
-            return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+bool CopyItem(const Entry& item, const std::wstring& targetFolder) {
+    std::vector<Identity> within;
+    return CopyItem(item, targetFolder, within);
+}
+
+// Moves `item` into the folder `targetFolder` under its own name, with the
+// same replace and merge rules as the copy; a link moves as the link, and
+// is no folder to merge.
+bool MoveItem(const Entry& item, const std::wstring& targetFolder) {
+    const std::wstring target = Join(targetFolder, NameOf(item.path));
+    const Entry existing = Inspect(target);
+    const bool link = IsLink(item);
+    if (link && !ActsOnLinkItself(item)) return false;
+    const bool mergeable = IsFolder(item) && !link;
+    if (Exists(existing)) {
+        if (mergeable != IsFolder(existing)) return false;
+        if (!mergeable) {
+            return ChangeClearingReadOnly(target, [&] {
+                return MoveFileExW(item.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+            });
         }
-        std::vector<std::string> children;
-        bool moved = ExpandSource(Join(source, "*"), &children);
-        for (const std::string& child : children) moved = MoveItem(child, target) && moved;
-        return moved && RemoveDirectoryA(source.c_str()) != 0;
+        std::vector<Entry> children;
+        bool moved = ListFolder(item.path, &children);
+        for (const Entry& child : children) moved = MoveItem(child, target) && moved;
+        return moved && ChangeClearingReadOnly(item.path, [&] { return RemoveDirectoryW(item.path.c_str()) != 0; });
     }
-    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED)) return true;
+    // A link is not carried to another volume as what it names.
+    if (MoveFileExW(item.path.c_str(), target.c_str(), link ? 0 : MOVEFILE_COPY_ALLOWED)) return true;
     // A folder is not renamed onto another volume: it is copied, then removed.
-    return GetLastError() == ERROR_NOT_SAME_DEVICE && CopyItem(source, targetFolder) && RemoveItem(source);
+    return GetLastError() == ERROR_NOT_SAME_DEVICE && mergeable && CopyItem(item, targetFolder) && RemoveItem(item);
 }
 
 // The result when the work is not done: the shell's own code, if it gave one.
@@ -145,44 +334,58 @@ int Failure(int shellResult, int otherwise) {
     return shellResult != 0 ? shellResult : otherwise;
 }
 
-int Win32Move(const char* from, const char* to) {
-    // The shell would make a missing target folder, or a file in its place.
-    if (!IsFolder(to)) return ERROR_PATH_NOT_FOUND;
-    std::vector<std::string> items;
-    const bool found = ExpandSource(from, &items);
-    const int result = ShellOperation(FO_MOVE, from, to);
-    if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
-    bool moved = true;
-    for (const std::string& item : items) {
-        if (Present(item)) moved = MoveItem(item, to) && moved;
+bool AnyLeft(const std::vector<Entry>& items) {
+    for (const Entry& item : items) {
+        if (Exists(Inspect(item.path))) return true;
     }
-    return moved ? 0 : Failure(result, ERROR_GEN_FAILURE);
+    return false;
+}
+
+int Win32Move(const char* from, const char* to) {
+    std::wstring source, folder;
+    // The shell would make a missing target folder, or a file in its place.
+    if (!LongWideName(from, &source) || !TargetFolder(to, &folder) || !FolderAt(folder)) return ERROR_PATH_NOT_FOUND;
+    std::vector<Entry> items;
+    const bool found = ExpandSource(source, &items);
+    const int result = ShellMayErrOnAny(items, &folder) ? 0 : ShellOperation(FO_MOVE, from, to);
+    if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
+    for (const Entry& item : items) {
+        const Entry left = Inspect(item.path);
+        if (Exists(left)) MoveItem(left, folder);
+    }
+    return AnyLeft(items) ? Failure(result, ERROR_GEN_FAILURE) : 0;
 }
 
 int Win32Copy(const char* from, const char* to) {
+    std::wstring source, folder;
     // Copying onto a missing folder "q8r" would make a file of that name.
-    if (!IsFolder(to)) return ERROR_PATH_NOT_FOUND;
-    std::vector<std::string> items;
-    const bool found = ExpandSource(from, &items);
-    const int result = ShellOperation(FO_COPY, from, to);
+    if (!LongWideName(from, &source) || !TargetFolder(to, &folder) || !FolderAt(folder)) return ERROR_PATH_NOT_FOUND;
+    std::vector<Entry> items;
+    const bool found = ExpandSource(source, &items);
+    const bool byItem = ShellMayErrOnAny(items, &folder);
+    const int result = byItem ? 0 : ShellOperation(FO_COPY, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
     bool copied = true;
-    for (const std::string& item : items) {
-        if (result != 0 || !Present(Join(to, NameOf(item)))) copied = CopyItem(item, to) && copied;
+    for (const Entry& item : items) {
+        if (byItem || result != 0 || !Exists(Inspect(Join(folder, NameOf(item.path))))) {
+            copied = CopyItem(item, folder) && copied;
+        }
     }
     return copied ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
 
 int Win32Delete(const char* path) {
-    std::vector<std::string> items;
-    const bool found = ExpandSource(path, &items);
-    const int result = ShellOperation(FO_DELETE, path, nullptr);
+    std::wstring source;
+    if (!LongWideName(path, &source)) return ERROR_PATH_NOT_FOUND;
+    std::vector<Entry> items;
+    const bool found = ExpandSource(source, &items);
+    const int result = ShellMayErrOnAny(items, nullptr) ? 0 : ShellOperation(FO_DELETE, path, nullptr);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
-    bool removed = true;
-    for (const std::string& item : items) {
-        if (Present(item)) removed = RemoveItem(item) && removed;
+    for (const Entry& item : items) {
+        const Entry left = Inspect(item.path);
+        if (Exists(left)) RemoveItem(left);
     }
-    return removed ? 0 : Failure(result, ERROR_GEN_FAILURE);
+    return AnyLeft(items) ? Failure(result, ERROR_GEN_FAILURE) : 0;
 }
 
 }  // namespace

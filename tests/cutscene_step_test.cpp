@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patcher_ui.h"
+#include "support/faulty_file_access.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 #include "support/worked_example.h"
@@ -312,6 +313,26 @@ TEST_F(CutsceneStep, WhatTheRealEngineLeavesForEachKindOfFailure) {
         EXPECT_EQ(game.Exists(Movie("CS18.avi.upd")), c.patchDataKept);
         EXPECT_FALSE(game.Exists(Movie("CS18.avi.old")));
     }
+}
+
+// A replace that fails half-way leaves the video's name empty: the backup
+// and the new file are then the only copies, and both stay.
+TEST_F(CutsceneStep, AReplaceFailedHalfWayKeepsTheBackupAndTheNewFile) {
+    ScratchFolder game;
+    GameRootScope root(game.RootText());
+    RecordingPlatform platform;
+    game.Write(Movie("CS18.avi"), kOriginal);
+    game.Write(Movie("CS18.avi.upd"), WorkedExamplePatch());
+    {
+        FaultyFileAccess faults(kCallReplaceHalfWay, 1);
+        PatchCutscenes();
+        EXPECT_TRUE(faults.Failed());
+    }
+    EXPECT_EQ(platform.record().boxes[0].text, "Can't Create New Avi File\n\nFile: CS18.avi");
+    EXPECT_FALSE(game.Exists(Movie("CS18.avi")));
+    EXPECT_EQ(game.Read(Movie("CS18.avi.old")), kOriginal);
+    EXPECT_EQ(game.Read(Movie("CS18.avi.new")), kCorrected);
+    EXPECT_TRUE(game.Exists(Movie("CS18.avi.upd")));
 }
 
 }  // namespace

@@ -107,7 +107,12 @@ bool FaultyRename(const char* from, const char* to) {
 }
 
 bool FaultyReplace(const char* from, const char* to) {
+    const bool halfWay = Strike(kCallReplaceHalfWay);
     if (Strike(kCallReplace)) return false;
+    if (halfWay) {
+        base.files.remove(to);
+        return false;
+    }
     return base.files.replace(from, to);
 }
 
@@ -152,6 +157,11 @@ bool FaultySameFile(const char* a, const char* b) {
     return base.files.sameFile(a, b);
 }
 
+// Modes are kept, never failed: their loss is no failure of a write.
+void FaultyKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
+    if (base.files.keepModeOf) base.files.keepModeOf(file, model, withOwner);
+}
+
 void* FaultyAllocate(size_t size) {
     if (Strike(kCallAllocate)) return nullptr;
     return base.allocate(size);
@@ -161,7 +171,7 @@ const FileAccess kFaultyFileAccess = {
     FaultyOpen, FaultyRead, FaultyWrite, FaultySeek, FaultySize, FaultyFlush,
     FaultyClose, FaultyRename, FaultyReplace, FaultyRemove, FaultyExists,
     FaultyLink, FaultySyncFolderOf, FaultySyncFileSystem, FaultyStartWriteBack, FaultyFollowLinks,
-    FaultySameFile,
+    FaultySameFile, FaultyKeepModeOf,
 };
 
 Platform Arm(FileCall call, int failAt) {
@@ -198,7 +208,7 @@ const char* FileCallName(FileCall call) {
     static const char* const names[] = {"open",   "open for reading", "read",   "write",  "seek",        "size",
                                         "flush",  "close",  "rename", "replace",     "remove",
                                         "exists", "link",   "folder sync", "file-system sync",
-                                        "write-back", "link following", "same file", "allocation"};
+                                        "write-back", "link following", "same file", "allocation", "replace half-way"};
     static_assert(std::size(names) == kCallCount);
     return call < kCallCount ? names[call] : "?";
 }

@@ -14,6 +14,9 @@ enum FileCall {
     kCallRemove, kCallExists, kCallLink,
     kCallSync,  // the folder sync after a name changed
     kCallSyncFileSystem, kCallStartWriteBack, kCallFollowLinks, kCallSameFile, kCallAllocate,
+    // A replace that fails after taking the target's name away, as Windows'
+    // ReplaceFile can; counted with every replace.
+    kCallReplaceHalfWay,
     kCallCount
 };
 

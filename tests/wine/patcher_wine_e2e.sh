@@ -257,6 +257,95 @@ scenario_folder_name_outside_the_code_page() {
     check "migrated as any other folder" "$(tree_of "$scratch/cyrillic/expected")" "$(tree_of "$game")"
 }
 
+# The expected tree of a migrated folder whose videos were patched.
+expected_patched_tree() {
+    local video
+    expected_migrated_tree "$1" "$2"
+    for video in CS18 CS27 CS29 CS30; do
+        printf 'abcdXYZefgh' >"$2/q8r/movies/$video.avi"
+        rm "$2/q8r/movies/$video.avi.upd"
+    done
+}
+
+scenario_items_the_shell_gets_wrong() {
+    echo "== a file meeting a folder, links among the voices, a name outside the code page"
+    # Each is refused or done by the patcher itself, never by the shell: the
+    # file and the folder both stay, what a link names outside the game is
+    # untouched, and the Cyrillic voice line is moved.
+    local game=$scratch/hostile/game outside=$scratch/hostile/outside
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    mkdir -p "$outside/voices" "$outside/lone"
+    printf 'RIFF outside a\n' >"$outside/voices/a.wav"
+    printf 'RIFF outside lone\n' >"$outside/lone/c.wav"
+    printf 'RIFF outside linked\n' >"$outside/linked.wav"
+    local snd=$game/q8r/snd
+    mkdir -p "$snd/cop2/extra"
+    printf 'RIFF cop2 b\n' >"$snd/cop2/extra/b.wav"
+    printf 'RIFF cop3 beetle\n' >"$snd/cop3/english/Жук.wav"
+    expected_patched_tree "$game" "$scratch/hostile/expected"
+    local tree
+    for tree in "$game" "$scratch/hostile/expected"; do
+        printf "the player's extra\n" >"$tree/q8r/snd/cop1/extra"
+        mkdir -p "$tree/q8r/snd/cop1/english/extra"
+        printf 'RIFF cop1 extra\n' >"$tree/q8r/snd/cop1/english/extra/cop1_x.wav"
+        ln -s "$outside/voices" "$tree/q8r/snd/cop2/english/extra"
+    done
+    ln -s "$outside/linked.wav" "$snd/guard1/english/linked.wav"
+    ln -s "$outside/lone" "$snd/guard2/english/lone"
+    local outside_before=$(tree_of "$outside")
+    drive hostile "$game"
+    check "exit code" 0 "$(value hostile exit)"
+    check "no box" 0 "$(value hostile boxes)"
+    check "nothing outside the game changed" "$outside_before" "$(tree_of "$outside")"
+    # Windows and the native build move a lone link as the link; Wine cannot
+    # move a link itself, and the patcher then leaves it where it is.
+    local link
+    for link in guard1/english/linked.wav guard2/english/lone; do
+        check_true "$link stays a link, in english or one up" \
+            "[ -L '$snd/$link' ] || [ -L '$snd/${link/english\//}' ]"
+        rm -f "$snd/$link" "$snd/${link/english\//}"
+    done
+    check "refused, kept and moved as the native build does" "$(tree_of "$scratch/hostile/expected")" "$(tree_of "$game")"
+}
+
+scenario_long_game_folder() {
+    echo "== a game folder of 230 characters: items past 259 characters are moved"
+    # "Z:" and the Unix name.
+    local game=$scratch/long/thief2-
+    game=$game$(printf '%*s' $((228 - ${#game})) '' | tr ' ' x)
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    expected_patched_tree "$game" "$scratch/long/expected"
+    # A source past 258 characters is never acted on: the voice sets named
+    # in ten letters or more stay, as natively.
+    local voice
+    for voice in femalemech femalenoble femalenoble2 femaleservant maleservant; do
+        rm -rf "$scratch/long/expected/q8r/snd/$voice"
+        cp -a "$game/q8r/snd/$voice" "$scratch/long/expected/q8r/snd/"
+    done
+    drive long "$game"
+    check "the folder's Windows name is 230 characters" 230 "$(winpath "$game" | wc -m | tr -d ' ')"
+    check "exit code" 0 "$(value long exit)"
+    check "no box" 0 "$(value long boxes)"
+    check "migrated as any other folder" "$(tree_of "$scratch/long/expected")" "$(tree_of "$game")"
+}
+
+scenario_read_only_items() {
+    echo "== read-only items the run deletes: the old launcher, an earlier mod Darkinst.cfg, a backup"
+    local game=$scratch/readonly-items/game
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    expected_patched_tree "$game" "$scratch/readonly-items/expected"
+    printf 'an earlier run\n' >"$game/q8r/Darkinst.cfg"
+    printf 'an earlier backup\n' >"$game/q8r/movies/CS18.avi.old"
+    drive_as_player readonly-items "$game" --read-only q8r.exe --read-only 'q8r\Darkinst.cfg' \
+        --read-only 'q8r\movies\CS18.avi.old' --read-only 'q8r\movies\CS27.avi.upd'
+    check "exit code" 0 "$(value readonly-items exit)"
+    check "no box" 0 "$(value readonly-items boxes)"
+    check "removed for good, as natively" "$(tree_of "$scratch/readonly-items/expected")" "$(tree_of "$game")"
+}
+
 scenario_second_start() {
     echo "== a second start while the first waits at a box"
     local game=$scratch/second/game
@@ -274,5 +363,8 @@ scenario_failing_video
 scenario_darkinst_write_failure
 scenario_half_done_first_run
 scenario_folder_name_outside_the_code_page
+scenario_items_the_shell_gets_wrong
+scenario_long_game_folder
+scenario_read_only_items
 scenario_second_start
 e2e_summary

@@ -1,0 +1,51 @@
+// Whole UTF-16 names and changes the read-only attribute would refuse,
+// shared by the Windows file access and the Windows file operations.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The whole name of the ANSI `path` in UTF-16, as the system completes it
+// from the working directory.
+bool WholeWideName(const char* path, std::wstring* whole);
+
+// The same with "\\?\" in front, which no length limit applies to and which
+// every wide call below takes as it is.
+bool LongWideName(const char* path, std::wstring* whole);
+
+// Runs `change` (a call on `item` that answers nonzero on success). When it
+// is refused with access denied and `item` carries the read-only attribute,
+// the attribute is cleared and the change tried once more, as the shell's
+// delete without confirmation does; a second refusal puts the attribute
+// back. The last error is the change's.
+template <typename Change>
+bool ChangeClearingReadOnly(const std::wstring& item, Change change) {
+    if (change()) return true;
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(item.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        !SetFileAttributesW(item.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(error);
+        return false;
+    }
+    if (change()) return true;
+    const DWORD again = GetLastError();
+    SetFileAttributesW(item.c_str(), attributes);
+    SetLastError(again);
+    return false;
+}
+
+// ReplaceFileW's own signature, so that a test can put a failing one in
+// its place.
+using ReplaceFileCall = BOOL(WINAPI*)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                                      LPVOID exclude, LPVOID reserved);
+
+// Puts the file `replacement` in the place of the existing file `replaced`
+// through `replace`, keeping the replaced file's attributes and access
+// rules; both are whole names. True once `replaced` names the new file.
+// False otherwise, with `replacement` kept under its own name, and
+// `replaced` as it was unless the system failed half-way and the name is
+// gone.
+bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced, ReplaceFileCall replace);
