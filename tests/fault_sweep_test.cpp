@@ -50,6 +50,9 @@ int SweepFailingCalls(Lay lay, Run run, Check check) {
     int points = 0;
     for (int kind = 0; kind < kCallCount; ++kind) {
         const FileCall call = FileCall(kind);
+        // A replace failing half-way leaves no whole file at the name by its
+        // nature; what it keeps is checked where it is made to happen.
+        if (call == kCallReplaceHalfWay) continue;
         for (int n = 1; n <= counts[kind]; ++n) {
             lay();
             decltype(run()) outcome;

@@ -83,10 +83,10 @@ TEST(ReadConfigLines, ReportsAFileThatCannotBeReadWhole) {
         EXPECT_EQ(lines[0], std::string(lines[0].size(), 'x'));
     }
     // An empty file reads nothing and is whole; only its size tells it from
-    // one whose read failed.
+    // one whose read failed, so a size that cannot be had is no file.
     EXPECT_TRUE(ReadConfigLines(folder.PathText("empty.cfg").c_str()).opened);
     {
-        FaultyFileAccess faults(kCallRead, 1);
+        FaultyFileAccess faults(kCallSize, 1);
         EXPECT_FALSE(ReadConfigLines(folder.PathText("empty.cfg").c_str()).opened);
     }
 }
