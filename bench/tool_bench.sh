@@ -1,10 +1,12 @@
 #!/bin/bash
-# Makes patches for real file pairs with `q8r-avipatch make`, `xdelta3 -e -9
-# -S none` (no secondary compression, as our format has none) and bsdiff,
-# applies every patch and compares the result, and writes the table of
-# sizes, times and peak memory into docs/benchmarks.md.
+# What players download and wait for: makes patches for real file pairs with
+# `q8r-avipatch make` (default, priced for an archive) and `make --raw`, and
+# with `xdelta3 -e -9` with and without its secondary compression; packs
+# each with `xz -9e` and `zip -9`; applies every patch and compares the
+# result; times the apply against `xdelta3 -d` followed by a sync of its
+# output; and writes the table into docs/benchmarks.md.
 #
-#   bench/tool_bench.sh [RUNS]      (make runs per tool, median; default 3)
+#   bench/tool_bench.sh [RUNS]      (makes and applies per tool, median; default 3)
 #
 # The pairs: an MJPEG AVI rendered by ffmpeg from its own test source and its
 # re-render with 2 s of frames changed and 1 s inserted (bit-exact encoder,
@@ -19,7 +21,7 @@ data=${BENCH_DIR:-/tmp/q8r-tool-bench}
 doc=$here/docs/benchmarks.md
 
 missing=()
-for tool in ffmpeg:ffmpeg xdelta3:xdelta3 bsdiff:bsdiff /usr/bin/time:time python3:python3; do
+for tool in ffmpeg:ffmpeg xdelta3:xdelta3 xz:xz-utils zip:zip /usr/bin/time:time python3:python3; do
   command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -70,63 +72,68 @@ measure_runs() {
   REPLY="$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p") $peak"
 }
 same() { cmp -s "$1" "$2" || { echo "tool_bench: $3 does not rebuild the corrected file" >&2; exit 1; }; }
-
-# xdelta3's own choice of copies and adds, priced in our format: its copies
-# from the original may stay copies (12 bytes) or turn literal; its adds and
-# its copies from the output it has already written (which our format has no
-# way to say) are literal bytes (8 per entry plus the bytes).
-reprice() {
-  xdelta3 printdelta "$1" | python3 -c '
-import re, sys
-copy, literal = 0, float("inf")
-for line in sys.stdin:
-    words = line.split()
-    if len(words) < 4 or not re.fullmatch(r"\d+", words[0]):
-        continue
-    words, k = words[2:], 0
-    while k < len(words):
-        if words[k] in ("ADD", "RUN"):
-            source, size, k = False, int(words[k + 1]), k + 2
-        elif words[k].startswith("CPY"):
-            source, size, k = words[k + 2].startswith("S"), int(words[k + 1]), k + 3
-        else:
-            k += 1
-            continue
-        copy, literal = (min(copy, literal) + 12 if source else float("inf")), min(literal, copy + 8) + size
-print(32 + min(copy, literal))'
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+size() { stat -c %s "$1"; }
+# Bytes of the file as a player downloads it: alone in an xz or a zip archive.
+xzed() { xz -9e -T1 -c "$1" | wc -c; }
+zipped() { rm -f packed.zip; zip -q -9 packed.zip "$1"; size packed.zip; }
+# Seconds of an apply to a fresh copy of the original, its output on disk.
+apply_ours() {
+  cp "$original" video.avi
+  rm -f video.avi.old
+  sync
+  measure "$tool" apply video.avi "$1"
+  same video.avi "$corrected" "q8r-avipatch apply"
+}
+apply_xdelta() {
+  rm -f out
+  sync
+  measure sh -c 'xdelta3 -d -f -s "$1" "$2" out && sync out' sh "$original" "$1"
+  same out "$corrected" "xdelta3 -d"
 }
 
-mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
 kb() { awk -v b="$1" 'BEGIN { printf "%.0f", b / 1000 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+smaller() { echo $(( $1 < $2 ? $1 : $2 )); }
+segments() { sed -n 's/.* \([0-9]*\) copy and \([0-9]*\) literal segments.*/\1 \2/p' run.log | awk '{ print $1 + $2 }'; }
 
-table="| pair | sizes (MB) | ours KB | xdelta3 KB | bsdiff KB | ours / xdelta3 | xdelta3's copies in our format KB | make s: ours / xdelta3 / bsdiff | peak MiB: ours / xdelta3 / bsdiff |
-|---|---|---|---|---|---|---|---|---|"
+table="| pair | sizes (MB) | raw KB: ours \`--raw\` / xdelta3 \`-S none\` | xz -9e KB: ours / xdelta3 | ours / xdelta3, xz | ours / xdelta3, zip | ours \`--raw\` / xdelta3, xz | segments: ours / \`--raw\` | apply s: ours / xdelta3 -d + sync | apply ratio | make s: ours / xdelta3 | peak MiB: ours / xdelta3 / the two files |
+|---|---|---|---|---|---|---|---|---|---|---|---|"
 for pair in "${pairs[@]}"; do
   IFS='|' read -r name original corrected <<<"$pair"
   measure_runs "$tool" make "$original" "$corrected" ours.upd
   ours=($REPLY)
-  measure_runs xdelta3 -e -9 -S none -f -s "$original" "$corrected" theirs.vcdiff
+  oursSegments=$(segments)
+  measure "$tool" make --raw "$original" "$corrected" raw.upd
+  rawSegments=$(segments)
+  measure_runs xdelta3 -e -9 -f -s "$original" "$corrected" theirs.vcdiff
   xdelta=($REPLY)
-  measure bsdiff "$original" "$corrected" theirs.bsdiff
-  bsd=($REPLY)
+  xdelta3 -e -9 -S none -f -s "$original" "$corrected" plain.vcdiff
 
-  cp "$original" video.avi
-  rm -f video.avi.old
-  "$tool" apply video.avi ours.upd >/dev/null
-  same video.avi "$corrected" "q8r-avipatch apply"
-  xdelta3 -d -f -s "$original" theirs.vcdiff out
-  same out "$corrected" "xdelta3 -d"
-  bspatch "$original" out theirs.bsdiff
-  same out "$corrected" bspatch
+  # Side by side, one of each in turn, so that the machine's load falls on both.
+  oursApply=() theirApply=()
+  for ((k = 0; k < runs; k++)); do
+    apply_ours ours.upd
+    oursApply+=("${REPLY% *}")
+    apply_xdelta theirs.vcdiff
+    theirApply+=("${REPLY% *}")
+  done
+  apply_ours raw.upd
+  apply_xdelta plain.vcdiff
+  oursApply=$(median "${oursApply[@]}") theirApply=$(median "${theirApply[@]}")
 
-  size=$(stat -c %s ours.upd)
-  sizes="$(awk -v a="$(stat -c %s "$original")" -v b="$(stat -c %s "$corrected")" 'BEGIN { printf "%.1f → %.1f", a / 1e6, b / 1e6 }')"
+  xzOurs=$(xzed ours.upd) xzRaw=$(xzed raw.upd)
+  xzTheirs=$(smaller "$(xzed theirs.vcdiff)" "$(xzed plain.vcdiff)")
+  zipOurs=$(zipped ours.upd)
+  zipTheirs=$(smaller "$(zipped theirs.vcdiff)" "$(zipped plain.vcdiff)")
+  files=$(( $(size "$original") + $(size "$corrected") ))
+  sizes="$(awk -v a="$(size "$original")" -v b="$(size "$corrected")" 'BEGIN { printf "%.1f → %.1f", a / 1e6, b / 1e6 }')"
   table+="
-| $name | $sizes | $(kb "$size") | $(kb "$(stat -c %s theirs.vcdiff)") | $(kb "$(stat -c %s theirs.bsdiff)") | $(ratio "$size" "$(stat -c %s theirs.vcdiff)") | $(kb "$(reprice theirs.vcdiff)") | ${ours[0]} / ${xdelta[0]} / ${bsd[0]} | $(mib "${ours[1]}") / $(mib "${xdelta[1]}") / $(mib "${bsd[1]}") |"
+| $name | $sizes | $(kb "$(size raw.upd)") / $(kb "$(size plain.vcdiff)") | $(kb "$xzOurs") / $(kb "$xzTheirs") | $(ratio "$xzOurs" "$xzTheirs") | $(ratio "$zipOurs" "$zipTheirs") | $(ratio "$xzRaw" "$xzTheirs") | $oursSegments / $rawSegments | $oursApply / $theirApply | $(ratio "$oursApply" "$theirApply") | ${ours[0]} / ${xdelta[0]} | $(mib "${ours[1]}") / $(mib "${xdelta[1]}") / $(mib $((files / 1024))) |"
 done
 
-stamp="Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free -g | awk '/Mem:/{print $2}') GiB; $(date -u '+%Y-%m-%d %H:%M UTC'); $(xdelta3 -V 2>&1 | head -1 | cut -d, -f1); median of $runs makes, one bsdiff."
+stamp="Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free -g | awk '/Mem:/{print $2}') GiB; $(date -u '+%Y-%m-%d %H:%M UTC'); $(xdelta3 -V 2>&1 | head -1 | cut -d, -f1); median of $runs makes and of $runs applies taken in turn with xdelta3's; xdelta3 packed is the smaller of -9 and -9 -S none."
 echo "$stamp"
 echo
 echo "$table"

@@ -139,12 +139,103 @@ TEST_F(PatchToolTest, PatchesCostNoMoreThanTheirEdits) {
         {"one byte in 100", Scatter(original, 100, 12), 32 + original.size() / 100 * (1 + 5 * 4) + 64},
         {"16 shared bytes in 20", mostlyShared, 32 + 8 + original.size()},
     };
+    PatchMakeOptions raw;
+    raw.raw = true;
     for (const auto& c : cases) {
         Bytes patch;
         std::string error;
-        ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), c.corrected.data(), c.corrected.size(), {}, &patch,
+        ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), c.corrected.data(), c.corrected.size(), raw, &patch,
                                  &error));
         EXPECT_LE(patch.size(), c.largest) << c.name;
+    }
+}
+
+// The least any patch of the format can cost, whatever copies the maker
+// finds: cheapest[i] makes corrected[0, i), trying every copy the original
+// holds from every position.
+uint64_t CheapestPatch(const Bytes& original, const Bytes& corrected, const SegmentCosts& costs) {
+    const size_t n = corrected.size(), m = original.size();
+    std::vector<size_t> reach(n, 0);  // longest copy that starts at corrected[j]
+    std::vector<uint32_t> row(m + 1, 0), below(m + 1, 0);
+    for (size_t j = n; j-- > 0;) {
+        for (size_t o = 0; o < m; ++o) {
+            row[o] = corrected[j] == original[o] ? below[o + 1] + 1 : 0;
+            reach[j] = std::max<size_t>(reach[j], row[o]);
+        }
+        std::swap(row, below);
+    }
+    constexpr uint64_t kNever = UINT64_MAX / 4;
+    std::vector<uint64_t> byCopy(n + 1, kNever), byLiteral(n + 1, kNever);
+    byCopy[0] = 0;
+    for (size_t i = 1; i <= n; ++i) {
+        for (size_t j = i; j-- > 0 && i - j <= n;) {
+            if (i - j <= reach[j]) byCopy[i] = std::min(byCopy[i], std::min(byCopy[j], byLiteral[j]) + costs.copyEntry);
+        }
+        byLiteral[i] = std::min(byLiteral[i - 1], byCopy[i - 1] + costs.literalEntry) + costs.LiteralBytes(i - 1, i);
+    }
+    return std::min(byCopy[n], byLiteral[n]);
+}
+
+// What a made patch costs under the same prices.
+uint64_t PatchCost(const Bytes& patch, const SegmentCosts& costs) {
+    const AviPatchHeader header = DecodeAviPatchHeader(patch.data());
+    SegmentCursor cursor = {patch.data() + kAviPatchHeaderSize, header.wordCount};
+    PatchSegment segment;
+    uint64_t cost = 0;
+    size_t at = 0;
+    while (NextSegment(cursor, &segment) == kSegmentRead) {
+        cost += segment.literal ? costs.literalEntry + costs.LiteralBytes(at, at + segment.length) : costs.copyEntry;
+        at += segment.length;
+    }
+    return cost;
+}
+
+// Pieces of the original, some moved, new bytes, runs of one value and
+// repeats, in stretches of plain and of low-variety bytes.
+TEST(MakeAviPatch, ChoosesNearlyTheCheapestPatchTheFormatAllows) {
+    std::mt19937 random(21);
+    const auto pick = [&random](size_t from, size_t to) { return from + random() % (to - from + 1); };
+    for (int round = 0; round < 12; ++round) {
+        Bytes original;
+        while (original.size() < 1500) {
+            const size_t length = pick(20, 300);
+            const uint32_t variety = round % 2 ? 256 : pick(2, 16);
+            for (size_t k = 0; k < length; ++k) original.push_back(static_cast<uint8_t>(random() % variety));
+            original.insert(original.end(), pick(0, 1) * pick(20, 200), static_cast<uint8_t>(random()));
+        }
+        Bytes corrected;
+        while (corrected.size() < 1500) {
+            const size_t length = pick(1, 200);
+            const size_t from = pick(0, original.size() - length);
+            switch (random() % 4) {
+                case 0: corrected.insert(corrected.end(), original.begin() + from, original.begin() + from + length); break;
+                case 1: corrected.insert(corrected.end(), original.begin() + from, original.begin() + from + length);
+                        corrected[corrected.size() - 1 - random() % length] ^= 1; break;
+                case 2: corrected.insert(corrected.end(), length, static_cast<uint8_t>(random())); break;
+                default: for (size_t k = 0; k < length; ++k) corrected.push_back(static_cast<uint8_t>(random())); break;
+            }
+        }
+        for (const bool raw : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "round " << round << (raw ? ", raw" : ", packed"));
+            PatchMakeOptions options;
+            options.raw = raw;
+            Bytes patch;
+            std::string error;
+            ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options,
+                                     &patch, &error));
+            SegmentCosts costs = EstimateSegmentCosts(corrected.data(), corrected.size(), raw);
+            if (raw) {
+                // Priced from the format itself: a copy entry is 3 words, a literal 2 and its bytes.
+                costs.copyEntry = 12;
+                costs.literalEntry = 8;
+                costs.rate.assign(costs.rate.size(), 1);
+                for (size_t b = 0; b < costs.rate.size(); ++b) costs.through[b + 1] = std::min((b + 1) * kCostBlock, corrected.size());
+            }
+            const uint64_t cheapest = CheapestPatch(original, corrected, costs);
+            const uint64_t made = PatchCost(patch, costs);
+            EXPECT_GE(made, cheapest);
+            EXPECT_LE(made, cheapest + cheapest / 200) << made << " against " << cheapest;
+        }
     }
 }
 
@@ -200,7 +291,9 @@ TEST(DescribeAviPatch, NamesEveryWayAPatchBreaksTheFormatOrMissesTheOriginal) {
     const Bytes corrected(edited.begin(), edited.end());
     Bytes good;
     std::string error;
-    ASSERT_TRUE(MakeAviPatch(original.data(), 32, corrected.data(), 35, {}, &good, &error));
+    PatchMakeOptions raw;
+    raw.raw = true;
+    ASSERT_TRUE(MakeAviPatch(original.data(), 32, corrected.data(), 35, raw, &good, &error));
     ASSERT_EQ(good.size(), 67u);
     const auto poke = [&good](size_t offset, uint32_t value, bool fixSum) {
         Bytes patch = good;

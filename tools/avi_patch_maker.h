@@ -24,13 +24,40 @@ struct PatchMakeOptions {
     // How many places of the original that start with the same 8 bytes are
     // tried at each position; more finds better copies in repetitive files.
     uint32_t searchDepth = 32;
+    // Price segments by the patch's own bytes instead of what they come to
+    // inside a compressed archive.
+    bool raw = false;
     // Called now and then with the bytes of the corrected file searched so far.
     std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
+// What each part of a patch costs, in 1/kCostUnit of a byte: as the patch
+// stands (raw), or after the archive's compression (packed), where a copy
+// entry's checksum and offset barely shrink and literal bytes shrink as far
+// as their own variety allows.
+constexpr uint32_t kCostUnit = 256;
+// Literal bytes are priced per block of the corrected file.
+constexpr size_t kCostBlock = 256;
+
+struct SegmentCosts {
+    uint32_t copyEntry = 0;
+    uint32_t literalEntry = 0;
+    std::vector<uint32_t> rate;     // of one literal byte, per block
+    std::vector<uint64_t> through;  // of all literal bytes before each block
+
+    // Of corrected[from, to) sent as literal bytes.
+    uint64_t LiteralBytes(size_t from, size_t to) const { return Before(to) - Before(from); }
+    uint64_t Before(size_t at) const {
+        const size_t block = at / kCostBlock;
+        return block < rate.size() ? through[block] + (at % kCostBlock) * uint64_t{rate[block]} : through.back();
+    }
+};
+
+SegmentCosts EstimateSegmentCosts(const uint8_t* corrected, size_t correctedSize, bool raw);
+
 // Builds a patch that turns `original` into `corrected`: copies of the runs
-// the two share, wherever they moved to, where a copy costs fewer patch
-// bytes than the literal bytes it replaces. False with a reason when the
+// the two share, wherever they moved to, chosen so that the patch costs
+// least under EstimateSegmentCosts. False with a reason when the
 // pair or the options break the format's limits; std::bad_alloc when memory
 // runs out.
 bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* corrected, size_t correctedSize,

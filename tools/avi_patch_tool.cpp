@@ -14,7 +14,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: q8r-avipatch make [--buffer-size BYTES] [--max-segment BYTES] ORIGINAL CORRECTED PATCH\n"
+    "usage: q8r-avipatch make [--raw] [--buffer-size BYTES] [--max-segment BYTES] ORIGINAL CORRECTED PATCH\n"
     "       q8r-avipatch apply ORIGINAL PATCH\n"
     "       q8r-avipatch describe PATCH [ORIGINAL]\n"
     "\n"
@@ -24,6 +24,9 @@ const char kUsage[] =
     "describe  shows what PATCH holds and checks it, against ORIGINAL if given;\n"
     "          exits with 1 when the patch would not apply cleanly\n"
     "\n"
+    "--raw          make the patch file itself smallest; by default it is made\n"
+    "               smallest inside a compressed archive (xz, zip), with fewer\n"
+    "               segments, which the patcher also applies faster\n"
     "--buffer-size  the working buffer the patch asks for (default 1048576, at\n"
     "               most 268435456, which a 32-bit patcher can allocate);\n"
     "               segments are at most its size less 8\n"
@@ -148,6 +151,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             (arg == "--buffer-size" ? options.bufferSize : options.maxSegment) = value;
             if (arg == "--max-segment" && value == 0) return UsageError(err, "--max-segment must be at least 1");
             ++k;
+        } else if (arg == "--raw") {
+            options.raw = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError(err, "unknown option " + arg);
         } else {

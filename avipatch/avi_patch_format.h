@@ -31,6 +31,14 @@ constexpr uint32_t kLargestOriginal = 0x7FFFFFFF;
 constexpr uint32_t kLiteralFlag = 0x80000000u;
 
 AviPatchHeader DecodeAviPatchHeader(const uint8_t* bytes);
+// Every way a header breaks the format, one bit each; 0 for a usable one.
+enum HeaderFault : uint32_t {
+    kWrongMagic = 1,
+    kBufferTooSmall = 2,
+    kTooFewWords = 4,
+    kTooManyWords = 8,  // the table's size in bytes would not fit in 32 bits
+};
+uint32_t AviPatchHeaderFaults(const AviPatchHeader& header);
 void EncodeAviPatchHeader(const AviPatchHeader& header, uint8_t* bytes);
 // bufferSize as the engine uses it; segments are at most this less 8.
 uint32_t EffectivePatchBuffer(uint32_t bufferSize);
@@ -64,3 +72,8 @@ enum SegmentStep {
 };
 
 SegmentStep NextSegment(SegmentCursor& cursor, PatchSegment* segment);
+
+// A segment must leave 8 bytes of the working buffer for the checksum's padding.
+bool SegmentTooLong(const PatchSegment& segment, uint32_t bufferSize);
+// Whether every entry fits the table and every segment the buffer.
+bool TableHasItsShape(const uint8_t* table, uint32_t wordCount, uint32_t bufferSize);

@@ -44,18 +44,6 @@ void CloseRunFiles(PatchRun& run) {
     run.original = run.patch = nullptr;
 }
 
-// Whether every entry fits the table and every segment the buffer, so that
-// a file that says more than it holds is refused before anything is made.
-bool TableHasItsShape(const PatchRun& run, uint32_t wordCount) {
-    SegmentCursor cursor = {run.table, wordCount};
-    PatchSegment segment;
-    for (;;) {
-        const SegmentStep step = NextSegment(cursor, &segment);
-        if (step == kTableEnd) return true;
-        if (step == kEntryPastTable || segment.length > run.bufferSize - 8) return false;
-    }
-}
-
 // Reads and checks the patch data file and writes the corrected video into
 // the new file, which is left open for the swap.
 PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progress) {
@@ -63,12 +51,9 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progr
     uint8_t headerBytes[kAviPatchHeaderSize];
     if (files.read(run.patch, headerBytes, sizeof headerBytes) != sizeof headerBytes) return UnexpectedEnd;
     const AviPatchHeader header = DecodeAviPatchHeader(headerBytes);
-    if (std::memcmp(header.magic, kAviPatchMagic, sizeof header.magic) != 0) return IncorrectDataFile;
-    // Past kMaximumPatchWords the table's size would wrap on 32-bit builds.
-    if (header.bufferSize < kSmallestStatedBuffer || header.wordCount < kMinimumPatchWords ||
-        header.wordCount > kMaximumPatchWords) {
-        return CorruptDataFile;
-    }
+    const uint32_t faults = AviPatchHeaderFaults(header);
+    if (faults & kWrongMagic) return IncorrectDataFile;
+    if (faults) return CorruptDataFile;
     run.bufferSize = EffectivePatchBuffer(header.bufferSize);
     run.buffer = Allocate(run.bufferSize);
     if (!run.buffer) return InsufficientMemory;
@@ -84,7 +69,8 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progr
     uint64_t originalSize = 0;
     if (!files.size(run.original, &originalSize) || originalSize != header.originalSize) return IncorrectOriginal;
 
-    if (!TableHasItsShape(run, wordCount)) return CorruptDataFile;
+    // A file that says more than it holds is refused before anything is made.
+    if (!TableHasItsShape(run.table, wordCount, header.bufferSize)) return CorruptDataFile;
 
     if (!BeginReplacement(run.fresh, aviPath, ".new")) return CantCreateNewFile;
     SegmentCursor cursor = {run.table, wordCount};

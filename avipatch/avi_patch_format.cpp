@@ -29,6 +29,15 @@ AviPatchHeader DecodeAviPatchHeader(const uint8_t* bytes) {
     return header;
 }
 
+uint32_t AviPatchHeaderFaults(const AviPatchHeader& header) {
+    uint32_t faults = 0;
+    if (std::memcmp(header.magic, kAviPatchMagic, sizeof header.magic) != 0) faults |= kWrongMagic;
+    if (header.bufferSize < kSmallestStatedBuffer) faults |= kBufferTooSmall;
+    if (header.wordCount < kMinimumPatchWords) faults |= kTooFewWords;
+    if (header.wordCount > kMaximumPatchWords) faults |= kTooManyWords;
+    return faults;
+}
+
 void EncodeAviPatchHeader(const AviPatchHeader& header, uint8_t* bytes) {
     std::memcpy(bytes, header.magic, sizeof header.magic);
     StoreLittle32(bytes + 16, header.bufferSize);
@@ -66,4 +75,18 @@ SegmentStep NextSegment(SegmentCursor& cursor, PatchSegment* segment) {
     segment->offset = segment->literal ? 0 : LoadLittle32(entry + 8);
     cursor.nextWord += words;
     return kSegmentRead;
+}
+
+bool SegmentTooLong(const PatchSegment& segment, uint32_t bufferSize) {
+    return segment.length > EffectivePatchBuffer(bufferSize) - 8;
+}
+
+bool TableHasItsShape(const uint8_t* table, uint32_t wordCount, uint32_t bufferSize) {
+    SegmentCursor cursor = {table, wordCount};
+    PatchSegment segment;
+    for (;;) {
+        const SegmentStep step = NextSegment(cursor, &segment);
+        if (step == kTableEnd) return true;
+        if (step == kEntryPastTable || SegmentTooLong(segment, bufferSize)) return false;
+    }
 }
