@@ -26,20 +26,20 @@ ordering="$src/tests/reliability/write_ordering.sh"
 mutants=$(cat <<'EOF'
 replacement-write @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (!files.write(replacement.file, data, size)) return false; @ files.write(replacement.file, data, size);
 replacement-flush @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ bool onDisk = files.flush(replacement.file); @ bool onDisk = (files.flush(replacement.file), true);
-replacement-replace @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (!replacement.onDisk || !files.replace(replacement.side.c_str(), replacement.target.c_str())) { @ if (!replacement.onDisk || (files.replace(replacement.side.c_str(), replacement.target.c_str()), false)) {
+replacement-replace @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (!files.replace(replacement.side.c_str(), replacement.target.c_str())) { @ if ((files.replace(replacement.side.c_str(), replacement.target.c_str()), false)) {
 replacement-folder-sync @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (files.syncFolderOf(replacement.target.c_str())) break; @ break;
 replacement-sync-retry @ common/file_replacement.cpp @ sweeps:ReplacementUnderFaults.*:RewriteUnderFaults.* @ if (files.syncFolderOf(replacement.target.c_str())) break; @ files.syncFolderOf(replacement.target.c_str()); break;
-config-size @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ result.opened = marked || (Files().size(file, &size) && total >= size); @ result.opened = marked || (Files().size(file, &size), total >= size);
-config-write @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ written = WriteReplacement(replacement, bytes.data(), bytes.size()); @ WriteReplacement(replacement, bytes.data(), bytes.size());
-patch-write @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile; @ WriteReplacement(run.fresh, run.buffer, segment.length);
-patch-backup-size @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ copied = copied && files.size(source, &sourceSize) && total == sourceSize; @ copied = copied && (files.size(source, &sourceSize), total == sourceSize);
-patch-backup-write @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ copied = got == 0 || WriteReplacement(copy, run.buffer, got); @ copied = got == 0 || (WriteReplacement(copy, run.buffer, got), true);
-patch-replace @ patcher/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!CommitReplacement(run.fresh)) { @ if ((CommitReplacement(run.fresh), false)) {
-darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!WriteConfigText(kDefaultDarkinst, text)) FailWrite(kDefaultDarkinstNotWritable); @ WriteConfigText(kDefaultDarkinst, text);
-darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!WriteConfigText(kCustomDarkinst, text)) FailWrite(kCustomDarkinstNotWritable); @ WriteConfigText(kCustomDarkinst, text);
+copy-write @ common/file_replacement.cpp @ sweeps:CopyUnderFaults.*:PatchUnderFaults.* @ copied = got == 0 || WriteReplacement(copy, buffer, got); @ copied = got == 0 || (WriteReplacement(copy, buffer, got), true);
+copy-size @ common/file_replacement.cpp @ sweeps:CopyUnderFaults.*:PatchUnderFaults.* @ copied = copied && files.size(in, &sourceSize) && total == sourceSize; @ copied = copied && (files.size(in, &sourceSize), total == sourceSize);
+copy-replace @ common/file_replacement.cpp @ sweeps:CopyUnderFaults.* @ return CommitReplacement(copy); @ CommitReplacement(copy); return true;
+config-size @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ if (!Files().size(file, &size) || size >= SIZE_MAX) { @ if ((Files().size(file, &size), false) || size >= SIZE_MAX) {
+config-write @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ if (!written || !WriteReplacement(replacement, bytes.data(), bytes.size())) { @ if (!written || (WriteReplacement(replacement, bytes.data(), bytes.size()), false)) {
+patch-write @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile; @ WriteReplacement(run.fresh, run.buffer, segment.length);
+patch-replace @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!CommitReplacement(run.fresh)) { @ if ((CommitReplacement(run.fresh), false)) {
+posix-copy-result @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ if (!copied) return false; @ ;
+darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kDefaultDarkinst, read, rule)) FailWrite(kDefaultDarkinstNotWritable); @ RewriteConfigFile(kDefaultDarkinst, read, rule);
+darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kCustomDarkinst, read, rule)) FailWrite(kCustomDarkinstNotWritable); @ RewriteConfigFile(kCustomDarkinst, read, rule);
 end-file-system-sync @ patcher/game_root.cpp @ ordering @ if (GameRoot) Files().syncFileSystem(GameRoot); @ ;
-posix-copy-write @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ copied = got == 0 || WriteReplacement(copy, buffer.data(), got); @ copied = got == 0 || (WriteReplacement(copy, buffer.data(), got), true); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
-posix-copy-replace @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ if (!CommitReplacement(copy)) return false; @ CommitReplacement(copy); @ the copy writes through its own file access, which no fake reaches until it moves onto the platform
 EOF
 )
 
