@@ -150,8 +150,12 @@ TEST(FileAccessWithLocks, AFailedReplaceLeavesNoTemporaryAndLosesNoContent) {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(folder.Tree(), expected);
         EXPECT_EQ(folder.Read("CS18.avi"), c.target);
-        if (folder.Exists("CS18.avi.new")) EXPECT_EQ(folder.Read("CS18.avi.new"), "new");
-        if (folder.Exists("rf00AA.tmp")) EXPECT_EQ(folder.Read("rf00AA.tmp"), "old");
+        if (folder.Exists("CS18.avi.new")) {
+            EXPECT_EQ(folder.Read("CS18.avi.new"), "new");
+        }
+        if (folder.Exists("rf00AA.tmp")) {
+            EXPECT_EQ(folder.Read("rf00AA.tmp"), "old");
+        }
     }
 }
 
