@@ -10,7 +10,9 @@ presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win64 win32 linux)
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A background child killed before it execs would run this too and
+# take the scratch folder from under the script.
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$work"; }' EXIT
 # The tree as it stands, tracked files only: no build folder comes along.
 copies=("$work/a" "$work/second-copy-of-the-tree")
 for copy in "${copies[@]}"; do

@@ -13,7 +13,9 @@ tool=${2:-}
 run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# A background child killed before it execs would run this too and
+# take the scratch folder from under the script.
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$scratch"; }' EXIT
 export TMPDIR=$scratch
 
 statuses_before_cutscenes=(

@@ -37,7 +37,9 @@ run_isolated "$0" "$@"
 
 scratch=$(mktemp -d)
 # Files made immutable must be freed before they can be removed.
-trap 'umount "$scratch/disk" "$scratch"/other-fs/exfat "$scratch"/other-fs/ntfs 2>/dev/null; losetup -j "$scratch/other-fs/exfat.img" -O NAME -n 2>/dev/null | xargs -r losetup -d; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+# A background child killed before it execs would run this too and
+# take the scratch folder from under the script.
+trap '[ "$BASHPID" = "$$" ] && { umount "$scratch/disk" "$scratch"/other-fs/exfat "$scratch"/other-fs/ntfs 2>/dev/null; losetup -j "$scratch/other-fs/exfat.img" -O NAME -n 2>/dev/null | xargs -r losetup -d; chattr -R -i "$scratch" 2>/dev/null; rm -rf "$scratch"; }' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 

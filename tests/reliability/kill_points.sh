@@ -46,7 +46,9 @@ if ! command -v strace >/dev/null || ! command -v openssl >/dev/null; then
 fi
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# A background child killed before it execs would run this too and
+# take the scratch folder from under the script.
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$scratch"; }' EXIT
 trap 'exit 1' INT TERM
 export TMPDIR=$scratch
 # LeakSanitizer stops the world with ptrace, which fails under strace; the

@@ -13,7 +13,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/e2e_lib.sh"
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# A background child killed before it execs would run this too and
+# take the scratch folder from under the script.
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$scratch"; }' EXIT
 # LeakSanitizer stops the world with ptrace, which fails under strace.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 
