@@ -75,7 +75,9 @@ bool ListMatches(const std::string& folder, const std::string& pattern, std::vec
     std::vector<std::string> names;
     if (!ListFolder(folder, &names)) return false;
     for (const std::string& name : names) {
-        if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) items->push_back(InspectItem(Join(folder, name)));
+        if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+            items->push_back(InspectItem(Join(folder, name)));
+        }
     }
     return true;
 }

@@ -237,19 +237,49 @@ Renamed Rename(const WalkItem& item, const WalkItem& target) {
     return GetLastError() == ERROR_NOT_SAME_DEVICE ? Renamed::kOtherVolume : Renamed::kFailed;
 }
 
-// A link at the target gives way itself; the file it names is not written.
+// Renames `from` over `to`, which replaces the entry at `to`, a link
+// included, never what a link there names.
+bool RenameOver(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// A side file an earlier run left is replaced as the link is: a second copy
+// is renamed over it, since a link there cannot be deleted safely and Wine
+// does not even list a dangling one. A folder there is the player's and
+// stops the copy.
+bool CopyOverStaleSide(const std::wstring& source, const std::wstring& side) {
+    const WalkItem stale = Inspect(Narrow(side));
+    const std::wstring fresh = side + L".new";
+    if (stale.folder || !CopyFileW(source.c_str(), fresh.c_str(), TRUE)) return false;
+    if (stale.link ? RenameOver(fresh, side) : ChangeClearingReadOnly(side, [&] { return RenameOver(fresh, side); })) {
+        return true;
+    }
+    DeleteFileW(fresh.c_str());
+    return false;
+}
+
+// A link at the target gives way itself: the copy is made under a side name
+// and renamed over it. Deleting the link first is no way: a system that
+// cannot open a link as itself (Wine) deletes the file it names.
 bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
-    const std::wstring name = Wide(target.path);
-    if (target.link && (!ActsOnLinkItself(target) || !DeleteFileW(name.c_str()))) return false;
-    return ChangeClearingReadOnly(name, [&] { return CopyFileW(Wide(item.path).c_str(), name.c_str(), FALSE) != 0; });
+    const std::wstring source = Wide(item.path), name = Wide(target.path);
+    if (!target.link) {
+        return ChangeClearingReadOnly(name, [&] { return CopyFileW(source.c_str(), name.c_str(), FALSE) != 0; });
+    }
+    const std::wstring side = name + L".q8r-copy";
+    if (!CopyFileW(source.c_str(), side.c_str(), TRUE) && !CopyOverStaleSide(source, side)) return false;
+    if (RenameOver(side, name)) return true;
+    DeleteFileW(side.c_str());
+    return false;
 }
 
 // A new link to the item the link names, under its whole name: what the
 // link names stays the same wherever the link goes.
 bool CopyLink(const WalkItem& item, const WalkItem& target) {
     if (target.exists) return false;
-    const HANDLE handle = CreateFileW(Wide(item.path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        CreateFileW(Wide(item.path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     std::vector<wchar_t> named(32768);
     const DWORD length =
@@ -257,7 +287,8 @@ bool CopyLink(const WalkItem& item, const WalkItem& target) {
     CloseHandle(handle);
     if (length == 0 || length >= named.size()) return false;
     const DWORD flags = (item.folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // unprivileged, where allowed
-    return CreateSymbolicLinkW(Wide(target.path).c_str(), named.data(), flags) != 0;
+    // Wine answers success and makes nothing.
+    return CreateSymbolicLinkW(Wide(target.path).c_str(), named.data(), flags) && Inspect(target.path).link;
 }
 
 // A link goes by itself, never what it names.
