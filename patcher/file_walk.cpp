@@ -36,11 +36,15 @@ struct Copy {
     ItemIdentity root;
 };
 
+bool CopiedAsLink(const Copy& copy, const WalkItem& item, bool named) {
+    return item.link && (copy.linksAsLinks || (!named && copy.access.copiesInnerLinks));
+}
+
 bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder, bool named) {
     const ItemAccess& access = copy.access;
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
     if (existing.exists && SameItem(access, item.path, existing.path)) return false;
-    const bool asLink = item.link && (copy.linksAsLinks || (!named && access.copiesInnerLinks));
+    const bool asLink = CopiedAsLink(copy, item, named);
     if (item.folder && !asLink) {
         if (existing.exists && !existing.folder) return false;
         ItemIdentity identity;
@@ -56,7 +60,8 @@ bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder,
         copy.within.push_back(identity);
         for (const WalkItem& child : children) {
             ItemIdentity childIdentity;
-            if (child.folder && access.identify(child.path, &childIdentity) && SameIdentity(childIdentity, copy.root)) {
+            if (child.folder && !CopiedAsLink(copy, child, false) && access.identify(child.path, &childIdentity) &&
+                SameIdentity(childIdentity, copy.root)) {
                 continue;
             }
             copied = CopyItem(copy, child, existing.path, false) && copied;
