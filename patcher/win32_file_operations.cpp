@@ -16,11 +16,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "file_walk.h"
 #include "path_format.h"
 #include "platform.h"
 #include "win32_file_names.h"
@@ -52,21 +53,53 @@ int ShellOperation(UINT function, const char* from, const char* to) {
     return SHFileOperationA(&request);
 }
 
-// What stands at a name; a link is not followed.
-struct Entry {
-    std::wstring path;
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    DWORD tag = 0;  // the reparse tag of a reparse point
-};
-
-bool Exists(const Entry& entry) {
-    return entry.attributes != INVALID_FILE_ATTRIBUTES;
+// The walk's paths are UTF-8; a name Windows holds with a lone surrogate
+// keeps it, written as UTF-8 writes any other code point (WTF-8), so every
+// name comes back as it was read.
+std::string Narrow(const std::wstring& wide) {
+    std::string text;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        uint32_t point = wide[i];
+        if (point >= 0xD800 && point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+            point = 0x10000 + ((point - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        }
+        if (point < 0x80) {
+            text += static_cast<char>(point);
+        } else if (point < 0x800) {
+            text += static_cast<char>(0xC0 | (point >> 6));
+            text += static_cast<char>(0x80 | (point & 0x3F));
+        } else if (point < 0x10000) {
+            text += static_cast<char>(0xE0 | (point >> 12));
+            text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (point & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (point >> 18));
+            text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (point & 0x3F));
+        }
+    }
+    return text;
 }
 
-// A link to a folder counts as a folder: what goes to it is merged into
-// what it names.
-bool IsFolder(const Entry& entry) {
-    return Exists(entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY);
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t point = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (size_t k = 1; k < length && i + k < text.size(); ++k) {
+            point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += length;
+        if (point < 0x10000) {
+            wide += static_cast<wchar_t>(point);
+        } else {
+            wide += static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+        }
+    }
+    return wide;
 }
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name) {
@@ -106,15 +139,13 @@ bool ResolvedName(const std::wstring& path, DWORD flags, std::wstring* name) {
 
 enum class Reached { kAtOwnName, kElsewhere, kUnknown };
 
-// Where the system reaches `item` when asked to open it with `flags`: under
+// Where the system reaches `path` when asked to open it with `flags`: under
 // its own name (its folder resolved), or elsewhere, through a link at the
 // last element.
-Reached Reach(const Entry& item, DWORD flags) {
+Reached Reach(const std::wstring& path, DWORD flags) {
     std::wstring folder, reached;
-    if (!ResolvedName(FolderOf(item.path), 0, &folder) || !ResolvedName(item.path, flags, &reached)) {
-        return Reached::kUnknown;
-    }
-    const std::wstring own = Join(folder, NameOf(item.path));
+    if (!ResolvedName(FolderOf(path), 0, &folder) || !ResolvedName(path, flags, &reached)) return Reached::kUnknown;
+    const std::wstring own = Join(folder, NameOf(path));
     return CompareStringOrdinal(reached.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL ? Reached::kAtOwnName
                                                                                           : Reached::kElsewhere;
 }
@@ -123,56 +154,160 @@ Reached Reach(const Entry& item, DWORD flags) {
 // reparse point; a name the system resolves to another is a link too. A
 // reparse point that is a file of its own (a cloud placeholder, a
 // deduplicated file) is an item like any other.
-bool IsLink(const Entry& entry) {
-    if (!Exists(entry)) return false;
-    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return entry.tag == 0 || IsReparseTagNameSurrogate(entry.tag);
-    return Reach(entry, 0) == Reached::kElsewhere;
+bool IsLink(const std::wstring& path, DWORD attributes, DWORD tag) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return tag == 0 || IsReparseTagNameSurrogate(tag);
+    return Reach(path, 0) == Reached::kElsewhere;
 }
 
 // Whether a move or delete of the link `item` acts on the link itself.
 // Where the system cannot open a link as itself (Wine moves and deletes
 // what it names), the link is left alone.
-bool ActsOnLinkItself(const Entry& item) {
-    return Reach(item, FILE_FLAG_OPEN_REPARSE_POINT) == Reached::kAtOwnName;
+bool ActsOnLinkItself(const WalkItem& item) {
+    return Reach(Wide(item.path), FILE_FLAG_OPEN_REPARSE_POINT) == Reached::kAtOwnName;
 }
 
-Entry FoundEntry(const std::wstring& path, const WIN32_FIND_DATAW& found) {
-    Entry entry;
-    entry.path = path;
-    entry.attributes = found.dwFileAttributes;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.tag = found.dwReserved0;
-    return entry;
+// A link to a folder counts as a folder: what goes to it is merged into
+// what it names.
+WalkItem FoundItem(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    WalkItem item;
+    item.path = Narrow(path);
+    item.exists = true;
+    item.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const DWORD tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+    item.link = IsLink(path, found.dwFileAttributes, tag);
+    return item;
 }
 
-// The entries `pattern` (a folder and a last element that may hold
-// wildcards) matches. False when the folder cannot be listed.
-bool List(const std::wstring& pattern, std::vector<Entry>* entries) {
+bool ListWide(const std::wstring& pattern, std::vector<WalkItem>* items) {
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     const std::wstring folder = FolderOf(pattern);
     do {
         const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") entries->push_back(FoundEntry(Join(folder, name), found));
+        if (name != L"." && name != L"..") items->push_back(FoundItem(Join(folder, name), found));
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return true;
 }
 
-bool ListFolder(const std::wstring& folder, std::vector<Entry>* entries) {
-    return List(Join(folder, L"*"), entries);
+bool List(const std::string& folder, const std::string& pattern, std::vector<WalkItem>* items) {
+    return ListWide(Join(Wide(folder), Wide(pattern)), items);
 }
 
-Entry Inspect(const std::wstring& path) {
-    std::vector<Entry> found;
-    if (path.find_first_of(L"*?", path.rfind(L'\\')) == std::wstring::npos && List(path, &found) && found.size() == 1) {
+WalkItem Inspect(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    std::vector<WalkItem> found;
+    if (wide.find_first_of(L"*?", wide.rfind(L'\\')) == std::wstring::npos && ListWide(wide, &found) &&
+        found.size() == 1) {
         found[0].path = path;
         return found[0];
     }
-    Entry missing;
+    WalkItem missing;
     missing.path = path;
     return missing;
 }
+
+bool Identify(const std::string& path, ItemIdentity* identity) {
+    const HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL got = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!got) return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// The file system finds names without regard to letter case itself.
+std::string TargetFor(void*, const std::string& folder, const std::string& name) {
+    return Narrow(Join(Wide(folder), Wide(name)));
+}
+
+// A link is not carried to another volume as what it names.
+Renamed Rename(const WalkItem& item, const WalkItem& target) {
+    if (item.link && !ActsOnLinkItself(item)) return Renamed::kFailed;
+    const std::wstring source = Wide(item.path), name = Wide(target.path);
+    const DWORD flags = (target.exists ? MOVEFILE_REPLACE_EXISTING : 0) | (item.link ? 0 : MOVEFILE_COPY_ALLOWED);
+    if (ChangeClearingReadOnly(name, [&] { return MoveFileExW(source.c_str(), name.c_str(), flags) != 0; })) {
+        return Renamed::kDone;
+    }
+    return GetLastError() == ERROR_NOT_SAME_DEVICE ? Renamed::kOtherVolume : Renamed::kFailed;
+}
+
+// Renames `from` over `to`, which replaces the entry at `to`, a link
+// included, never what a link there names.
+bool RenameOver(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// A side file an earlier run left is replaced as the link is: a second copy
+// is renamed over it, since a link there cannot be deleted safely and Wine
+// does not even list a dangling one. A folder there is the player's and
+// stops the copy.
+bool CopyOverStaleSide(const std::wstring& source, const std::wstring& side) {
+    const WalkItem stale = Inspect(Narrow(side));
+    const std::wstring fresh = side + L".new";
+    if (stale.folder || !CopyFileW(source.c_str(), fresh.c_str(), TRUE)) return false;
+    if (stale.link ? RenameOver(fresh, side) : ChangeClearingReadOnly(side, [&] { return RenameOver(fresh, side); })) {
+        return true;
+    }
+    DeleteFileW(fresh.c_str());
+    return false;
+}
+
+// A link at the target gives way itself: the copy is made under a side name
+// and renamed over it. Deleting the link first is no way: a system that
+// cannot open a link as itself (Wine) deletes the file it names.
+bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
+    const std::wstring source = Wide(item.path), name = Wide(target.path);
+    if (!target.link) {
+        return ChangeClearingReadOnly(name, [&] { return CopyFileW(source.c_str(), name.c_str(), FALSE) != 0; });
+    }
+    const std::wstring side = name + L".q8r-copy";
+    if (!CopyFileW(source.c_str(), side.c_str(), TRUE) && !CopyOverStaleSide(source, side)) return false;
+    if (RenameOver(side, name)) return true;
+    DeleteFileW(side.c_str());
+    return false;
+}
+
+// A new link to the item the link names, under its whole name: what the
+// link names stays the same wherever the link goes.
+bool CopyLink(const WalkItem& item, const WalkItem& target) {
+    if (target.exists) return false;
+    const HANDLE handle =
+        CreateFileW(Wide(item.path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::vector<wchar_t> named(32768);
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, named.data(), static_cast<DWORD>(named.size()), FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    if (length == 0 || length >= named.size()) return false;
+    const DWORD flags = (item.folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // unprivileged, where allowed
+    // Wine answers success and makes nothing.
+    return CreateSymbolicLinkW(Wide(target.path).c_str(), named.data(), flags) && Inspect(target.path).link;
+}
+
+// A link goes by itself, never what it names.
+bool RemoveOne(const WalkItem& item) {
+    if (item.link && !ActsOnLinkItself(item)) return false;
+    const std::wstring name = Wide(item.path);
+    if (item.folder) return ChangeClearingReadOnly(name, [&] { return RemoveDirectoryW(name.c_str()) != 0; });
+    return ChangeClearingReadOnly(name, [&] { return DeleteFileW(name.c_str()) != 0; });
+}
+
+bool MakeFolder(const std::string& path) {
+    return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+// A link inside a copied folder is copied as what it names, as the shell
+// copies it: making a link takes a privilege players rarely hold.
+const ItemAccess kWin32Items = {
+    '\\', List, Inspect, Identify, TargetFor, Rename, CopyFileTo, CopyLink, RemoveOne, MakeFolder, false, nullptr,
+};
 
 // The target folder's name, without the closing backslash the steps give it.
 bool TargetFolder(const char* path, std::wstring* folder) {
@@ -186,147 +321,43 @@ bool FolderAt(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The items a source names: one existing item, or every entry of a folder
-// that a wildcard last element matches. False when the item or the folder
-// does not exist.
-bool ExpandSource(const std::wstring& source, std::vector<Entry>* items) {
-    if (NameOf(source).find_first_of(L"*?") != std::wstring::npos) {
-        return FolderAt(FolderOf(source)) && List(source, items);
-    }
-    const Entry item = Inspect(source);
-    if (Exists(item)) items->push_back(item);
-    return Exists(item);
-}
-
 // Whether the shell might break a rule taking `item` to `target`: a link
 // on either side, or an item meeting one of the other kind, at any depth of
 // two folders that would be merged.
-bool ShellMayErr(const Entry& item, const std::wstring& target) {
-    if (IsLink(item)) return true;
-    const Entry existing = Inspect(target);
-    if (!Exists(existing)) return false;
-    if (IsLink(existing) || IsFolder(item) != IsFolder(existing)) return true;
-    if (!IsFolder(item)) return false;
-    std::vector<Entry> children;
-    if (!ListFolder(item.path, &children)) return true;
-    for (const Entry& child : children) {
-        if (ShellMayErr(child, Join(target, NameOf(child.path)))) return true;
+bool ShellMayErr(const WalkItem& item, const std::string& target) {
+    if (item.link) return true;
+    const WalkItem existing = Inspect(target);
+    if (!existing.exists) return false;
+    if (existing.link || item.folder != existing.folder) return true;
+    if (!item.folder) return false;
+    std::vector<WalkItem> children;
+    if (!List(item.path, "*", &children)) return true;
+    for (const WalkItem& child : children) {
+        if (ShellMayErr(child, JoinPath(kWin32Items, target, NameOf(kWin32Items, child.path)))) return true;
     }
     return false;
 }
 
 // Whether a delete of `item` would meet a link anywhere.
-bool HoldsLink(const Entry& item) {
-    if (IsLink(item)) return true;
-    if (!IsFolder(item)) return false;
-    std::vector<Entry> children;
-    if (!ListFolder(item.path, &children)) return true;
-    for (const Entry& child : children) {
+bool HoldsLink(const WalkItem& item) {
+    if (item.link) return true;
+    if (!item.folder) return false;
+    std::vector<WalkItem> children;
+    if (!List(item.path, "*", &children)) return true;
+    for (const WalkItem& child : children) {
         if (HoldsLink(child)) return true;
     }
     return false;
 }
 
-bool ShellMayErrOnAny(const std::vector<Entry>& items, const std::wstring* targetFolder) {
-    for (const Entry& item : items) {
-        if (targetFolder ? ShellMayErr(item, Join(*targetFolder, NameOf(item.path))) : HoldsLink(item)) return true;
+bool ShellMayErrOnAny(const std::vector<WalkItem>& items, const std::string* targetFolder) {
+    for (const WalkItem& item : items) {
+        if (targetFolder ? ShellMayErr(item, JoinPath(kWin32Items, *targetFolder, NameOf(kWin32Items, item.path)))
+                         : HoldsLink(item)) {
+            return true;
+        }
     }
     return false;
-}
-
-// A link goes by itself, never what it names.
-bool RemoveItem(const Entry& item) {
-    const bool link = IsLink(item);
-    if (link && !ActsOnLinkItself(item)) return false;
-    if (!IsFolder(item)) {
-        return ChangeClearingReadOnly(item.path, [&] { return DeleteFileW(item.path.c_str()) != 0; });
-    }
-    bool removed = true;
-    if (!link) {
-        std::vector<Entry> children;
-        removed = ListFolder(item.path, &children);
-        for (const Entry& child : children) removed = RemoveItem(child) && removed;
-    }
-    return removed && ChangeClearingReadOnly(item.path, [&] { return RemoveDirectoryW(item.path.c_str()) != 0; });
-}
-
-// The volume and file index of a folder, links followed.
-using Identity = std::pair<DWORD, ULONGLONG>;
-
-bool IdentityOf(const std::wstring& folder, Identity* identity) {
-    const HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const BOOL got = GetFileInformationByHandle(handle, &info);
-    CloseHandle(handle);
-    if (!got) return false;
-    *identity = {info.dwVolumeSerialNumber, (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-    return true;
-}
-
-// Copies `item` into the folder `targetFolder` under its own name, links
-// as what they name, as the shell does: a file of that name is replaced, a
-// folder of that name merged, an item of the other kind left alone.
-// `within` holds the folders being copied around this one, so a link back
-// up one of them is not followed without end.
-bool CopyItem(const Entry& item, const std::wstring& targetFolder, std::vector<Identity>& within) {
-    const std::wstring target = Join(targetFolder, NameOf(item.path));
-    const Entry existing = Inspect(target);
-    if (Exists(existing) && IsFolder(item) != IsFolder(existing)) return false;
-    if (IsFolder(item)) {
-        Identity identity;
-        if (!IdentityOf(item.path, &identity)) return false;
-        for (const Identity& outer : within) {
-            if (outer == identity) return false;
-        }
-        if (!Exists(existing) && !CreateDirectoryW(target.c_str(), nullptr)) return false;
-        std::vector<Entry> children;
-        bool copied = ListFolder(item.path, &children);
-        within.push_back(identity);
-        for (const Entry& child : children) {
-            // A folder copied into itself would copy its own copy without end.
-            if (lstrcmpiW(child.path.c_str(), target.c_str()) == 0) continue;
-            copied = CopyItem(child, target, within) && copied;
-        }
-        within.pop_back();
-        return copied;
-    }
-    // A link at the target gives way itself; the file it names is not written.
-    if (IsLink(existing) && (!ActsOnLinkItself(existing) || !DeleteFileW(target.c_str()))) return false;
-    return ChangeClearingReadOnly(target, [&] { return CopyFileW(item.path.c_str(), target.c_str(), FALSE) != 0; });
-}
-
-bool CopyItem(const Entry& item, const std::wstring& targetFolder) {
-    std::vector<Identity> within;
-    return CopyItem(item, targetFolder, within);
-}
-
-// Moves `item` into the folder `targetFolder` under its own name, with the
-// same replace and merge rules as the copy; a link moves as the link, and
-// is no folder to merge.
-bool MoveItem(const Entry& item, const std::wstring& targetFolder) {
-    const std::wstring target = Join(targetFolder, NameOf(item.path));
-    const Entry existing = Inspect(target);
-    const bool link = IsLink(item);
-    if (link && !ActsOnLinkItself(item)) return false;
-    const bool mergeable = IsFolder(item) && !link;
-    if (Exists(existing)) {
-        if (mergeable != IsFolder(existing)) return false;
-        if (!mergeable) {
-            return ChangeClearingReadOnly(target, [&] {
-                return MoveFileExW(item.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
-            });
-        }
-        std::vector<Entry> children;
-        bool moved = ListFolder(item.path, &children);
-        for (const Entry& child : children) moved = MoveItem(child, target) && moved;
-        return moved && ChangeClearingReadOnly(item.path, [&] { return RemoveDirectoryW(item.path.c_str()) != 0; });
-    }
-    // A link is not carried to another volume as what it names.
-    if (MoveFileExW(item.path.c_str(), target.c_str(), link ? 0 : MOVEFILE_COPY_ALLOWED)) return true;
-    // A folder is not renamed onto another volume: it is copied, then removed.
-    return GetLastError() == ERROR_NOT_SAME_DEVICE && mergeable && CopyItem(item, targetFolder) && RemoveItem(item);
 }
 
 // The result when the work is not done: the shell's own code, if it gave one.
@@ -334,58 +365,50 @@ int Failure(int shellResult, int otherwise) {
     return shellResult != 0 ? shellResult : otherwise;
 }
 
-bool AnyLeft(const std::vector<Entry>& items) {
-    for (const Entry& item : items) {
-        if (Exists(Inspect(item.path))) return true;
-    }
-    return false;
-}
-
 int Win32Move(const char* from, const char* to) {
-    std::wstring source, folder;
+    std::wstring source, wideFolder;
     // The shell would make a missing target folder, or a file in its place.
-    if (!LongWideName(from, &source) || !TargetFolder(to, &folder) || !FolderAt(folder)) return ERROR_PATH_NOT_FOUND;
-    std::vector<Entry> items;
-    const bool found = ExpandSource(source, &items);
+    if (!LongWideName(from, &source) || !TargetFolder(to, &wideFolder) || !FolderAt(wideFolder)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    const std::string folder = Narrow(wideFolder);
+    std::vector<WalkItem> items;
+    const bool found = ListSource(kWin32Items, Narrow(source), &items);
     const int result = ShellMayErrOnAny(items, &folder) ? 0 : ShellOperation(FO_MOVE, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
-    for (const Entry& item : items) {
-        const Entry left = Inspect(item.path);
-        if (Exists(left)) MoveItem(left, folder);
-    }
-    return AnyLeft(items) ? Failure(result, ERROR_GEN_FAILURE) : 0;
+    return MoveListed(kWin32Items, items, folder) ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
 
 int Win32Copy(const char* from, const char* to) {
-    std::wstring source, folder;
+    std::wstring source, wideFolder;
     // Copying onto a missing folder "q8r" would make a file of that name.
-    if (!LongWideName(from, &source) || !TargetFolder(to, &folder) || !FolderAt(folder)) return ERROR_PATH_NOT_FOUND;
-    std::vector<Entry> items;
-    const bool found = ExpandSource(source, &items);
+    if (!LongWideName(from, &source) || !TargetFolder(to, &wideFolder) || !FolderAt(wideFolder)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    const std::string folder = Narrow(wideFolder);
+    std::vector<WalkItem> items;
+    const bool found = ListSource(kWin32Items, Narrow(source), &items);
     const bool byItem = ShellMayErrOnAny(items, &folder);
     const int result = byItem ? 0 : ShellOperation(FO_COPY, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
-    bool copied = true;
-    for (const Entry& item : items) {
-        if (byItem || result != 0 || !Exists(Inspect(Join(folder, NameOf(item.path))))) {
-            copied = CopyItem(item, folder) && copied;
+    // What the shell copied is not copied again.
+    std::vector<WalkItem> left;
+    for (const WalkItem& item : items) {
+        if (byItem || result != 0 || !Inspect(JoinPath(kWin32Items, folder, NameOf(kWin32Items, item.path))).exists) {
+            left.push_back(item);
         }
     }
-    return copied ? 0 : Failure(result, ERROR_GEN_FAILURE);
+    return CopyListed(kWin32Items, left, folder) ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
 
 int Win32Delete(const char* path) {
     std::wstring source;
     if (!LongWideName(path, &source)) return ERROR_PATH_NOT_FOUND;
-    std::vector<Entry> items;
-    const bool found = ExpandSource(source, &items);
+    std::vector<WalkItem> items;
+    const bool found = ListSource(kWin32Items, Narrow(source), &items);
     const int result = ShellMayErrOnAny(items, nullptr) ? 0 : ShellOperation(FO_DELETE, path, nullptr);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
-    for (const Entry& item : items) {
-        const Entry left = Inspect(item.path);
-        if (Exists(left)) RemoveItem(left);
-    }
-    return AnyLeft(items) ? Failure(result, ERROR_GEN_FAILURE) : 0;
+    return DeleteListed(kWin32Items, items) ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
 
 }  // namespace

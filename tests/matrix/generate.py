@@ -521,7 +521,9 @@ class Run:
             return
         if there is not None and there["k"] == "d":
             return
-        if not self.windows and not self.ClearSide(dst, (real or name) + ".q8r-copy"):
+        # Windows copies through a side name only onto a link, which it replaces.
+        side = not self.windows or (there is not None and there["k"] == "l")
+        if side and not self.ClearSide(dst, (real or name) + ".q8r-copy"):
             return
         if real:
             del dst["ch"][real]

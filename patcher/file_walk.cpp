@@ -1,0 +1,168 @@
+#include "file_walk.h"
+
+namespace {
+
+bool SameIdentity(const ItemIdentity& a, const ItemIdentity& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
+bool SameItem(const ItemAccess& access, const std::string& a, const std::string& b) {
+    ItemIdentity first, second;
+    return access.identify(a, &first) && access.identify(b, &second) && SameIdentity(first, second);
+}
+
+bool HasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+std::string FolderOf(const ItemAccess& access, const std::string& path) {
+    const size_t last = path.rfind(access.separator);
+    if (last == std::string::npos) return ".";
+    return last == 0 ? path.substr(0, 1) : path.substr(0, last);
+}
+
+bool ListFolder(const ItemAccess& access, const std::string& folder, std::vector<WalkItem>* items) {
+    return access.list(folder, "*", items);
+}
+
+// One copy request. `within` holds the folders being copied around the
+// current one, so a link back up one of them is not followed without end;
+// `root` is the folder the request makes, never copied into itself.
+struct Copy {
+    const ItemAccess& access;
+    bool linksAsLinks;  // a move's copy to another volume
+    std::vector<ItemIdentity> within;
+    bool rooted = false;
+    ItemIdentity root;
+};
+
+bool CopiedAsLink(const Copy& copy, const WalkItem& item, bool named) {
+    return item.link && (copy.linksAsLinks || (!named && copy.access.copiesInnerLinks));
+}
+
+bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder, bool named) {
+    const ItemAccess& access = copy.access;
+    const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
+    if (existing.exists && SameItem(access, item.path, existing.path)) return false;
+    const bool asLink = CopiedAsLink(copy, item, named);
+    if (item.folder && !asLink) {
+        if (existing.exists && !existing.folder) return false;
+        ItemIdentity identity;
+        if (!access.identify(item.path, &identity)) return false;
+        for (const ItemIdentity& outer : copy.within) {
+            if (SameIdentity(outer, identity)) return false;
+        }
+        if (!existing.exists && !access.makeFolder(existing.path)) return false;
+        if (!copy.rooted && !access.identify(existing.path, &copy.root)) return false;
+        copy.rooted = true;
+        std::vector<WalkItem> children;
+        bool copied = ListFolder(access, item.path, &children);
+        copy.within.push_back(identity);
+        for (const WalkItem& child : children) {
+            ItemIdentity childIdentity;
+            if (child.folder && !CopiedAsLink(copy, child, false) && access.identify(child.path, &childIdentity) &&
+                SameIdentity(childIdentity, copy.root)) {
+                continue;
+            }
+            copied = CopyItem(copy, child, existing.path, false) && copied;
+        }
+        copy.within.pop_back();
+        return copied;
+    }
+    if (existing.folder) return false;
+    return asLink ? access.copyLink(item, existing) : access.copyFile(item, existing);
+}
+
+bool CopyWhole(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder, bool linksAsLinks) {
+    Copy copy{access, linksAsLinks, {}, false, {}};
+    return CopyItem(copy, item, targetFolder, true);
+}
+
+// Nothing is removed through a link: a link goes as itself.
+bool RemoveItem(const ItemAccess& access, const WalkItem& item) {
+    bool removed = true;
+    if (item.folder && !item.link) {
+        std::vector<WalkItem> children;
+        removed = ListFolder(access, item.path, &children);
+        for (const WalkItem& child : children) removed = RemoveItem(access, child) && removed;
+    }
+    return removed && access.remove(item);
+}
+
+// A link moves as the link, and is no folder to merge.
+bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
+    const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
+    const bool mergeable = item.folder && !item.link;
+    if (existing.exists) {
+        // Already there; a link is never put in the place of what it names.
+        if (SameItem(access, item.path, existing.path)) return !item.link;
+        if (mergeable != existing.folder) return false;
+        if (mergeable) {
+            std::vector<WalkItem> children;
+            bool moved = ListFolder(access, item.path, &children);
+            for (const WalkItem& child : children) moved = MoveItem(access, child, existing.path) && moved;
+            return moved && access.remove(item);
+        }
+    }
+    switch (access.rename(item, existing)) {
+        case Renamed::kDone:
+            return true;
+        case Renamed::kFailed:
+            return false;
+        case Renamed::kOtherVolume:
+            break;
+    }
+    // The copy is whole before the source goes.
+    return CopyWhole(access, item, targetFolder, true) && RemoveItem(access, item);
+}
+
+bool AnyLeft(const ItemAccess& access, const std::vector<WalkItem>& items) {
+    for (const WalkItem& item : items) {
+        if (access.inspect(item.path).exists) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string JoinPath(const ItemAccess& access, const std::string& folder, const std::string& name) {
+    size_t end = folder.size();
+    while (end > 0 && folder[end - 1] == access.separator) --end;
+    return folder.substr(0, end) + access.separator + name;
+}
+
+std::string NameOf(const ItemAccess& access, const std::string& path) {
+    return path.substr(path.rfind(access.separator) + 1);
+}
+
+bool ListSource(const ItemAccess& access, const std::string& source, std::vector<WalkItem>* items) {
+    if (HasWildcard(NameOf(access, source))) {
+        const std::string folder = FolderOf(access, source);
+        return access.inspect(folder).folder && access.list(folder, NameOf(access, source), items);
+    }
+    const WalkItem item = access.inspect(source);
+    if (item.exists) items->push_back(item);
+    return item.exists;
+}
+
+bool MoveListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
+    for (const WalkItem& item : items) {
+        const WalkItem left = access.inspect(item.path);
+        if (left.exists) MoveItem(access, left, folder);
+    }
+    return !AnyLeft(access, items);
+}
+
+bool DeleteListed(const ItemAccess& access, const std::vector<WalkItem>& items) {
+    for (const WalkItem& item : items) {
+        const WalkItem left = access.inspect(item.path);
+        if (left.exists) RemoveItem(access, left);
+    }
+    return !AnyLeft(access, items);
+}
+
+bool CopyListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
+    bool copied = true;
+    for (const WalkItem& item : items) copied = CopyWhole(access, item, folder, false) && copied;
+    return copied;
+}
