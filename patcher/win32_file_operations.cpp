@@ -258,13 +258,34 @@ bool CopyOverStaleSide(const std::wstring& source, const std::wstring& side) {
     return false;
 }
 
+bool IsTakenError(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// Whether a name no listing shows is taken all the same, as a dangling link
+// is under Wine, where the shell's copy would create the file it names. The
+// probe file, if made, goes when its handle closes, a crash included.
+bool TakenUnseen(const std::string& path) {
+    if (Inspect(path).exists) return false;
+    const HANDLE probe = CreateFileW(Wide(path).c_str(), DELETE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return IsTakenError(GetLastError());
+    CloseHandle(probe);
+    return false;
+}
+
 // A link at the target gives way itself: the copy is made under a side name
 // and renamed over it. Deleting the link first is no way: a system that
 // cannot open a link as itself (Wine) deletes the file it names.
 bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
     const std::wstring source = Wide(item.path), name = Wide(target.path);
     if (!target.link) {
-        return ChangeClearingReadOnly(name, [&] { return CopyFileW(source.c_str(), name.c_str(), FALSE) != 0; });
+        const BOOL failIfTaken = target.exists ? FALSE : TRUE;
+        if (ChangeClearingReadOnly(name, [&] { return CopyFileW(source.c_str(), name.c_str(), failIfTaken) != 0; })) {
+            return true;
+        }
+        if (target.exists || !IsTakenError(GetLastError())) return false;
+        // Taken though not listed: a dangling link (Wine lists none).
     }
     const std::wstring side = name + L".q8r-copy";
     if (!CopyFileW(source.c_str(), side.c_str(), TRUE) && !CopyOverStaleSide(source, side)) return false;
@@ -388,7 +409,10 @@ int Win32Copy(const char* from, const char* to) {
     const std::string folder = Narrow(wideFolder);
     std::vector<WalkItem> items;
     const bool found = ListSource(kWin32Items, Narrow(source), &items);
-    const bool byItem = ShellMayErrOnAny(items, &folder);
+    bool byItem = ShellMayErrOnAny(items, &folder);
+    for (const WalkItem& item : items) {
+        byItem = byItem || (!item.folder && TakenUnseen(JoinPath(kWin32Items, folder, NameOf(kWin32Items, item.path))));
+    }
     const int result = byItem ? 0 : ShellOperation(FO_COPY, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
     // What the shell copied is not copied again.

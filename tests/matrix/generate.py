@@ -213,7 +213,7 @@ def DrawParts(seed, index):
     if rng.random() < 0.2:
         add("copy-target-folder", item=rng.choice([i for i in CONFIG_ITEMS if i != "install.cfg"]))
     if rng.random() < 0.15:
-        add("link-copy-target", item=rng.choice(["cam.cfg", "user.cfg", "dark.cfg"]))
+        add("link-copy-target", item=rng.choice(["cam.cfg", "user.cfg", "dark.cfg"]), dangling=rng.random() < 0.4)
     if rng.random() < 0.15:
         add("mod-darkinst-leftover", ro=rng.random() < 0.6)
     if rng.random() < 0.1:
@@ -272,6 +272,8 @@ def Feature(part):
         return "mod-darkinst-leftover-read-only"
     if kind in ("link-item-file", "link-item-folder") and p["collide"]:
         return kind + "-collide"
+    if kind == "link-copy-target" and p.get("dangling"):
+        return "link-copy-target-dangling"
     return kind
 
 
@@ -377,7 +379,8 @@ def BuildWorld(parts, pairs):
         elif kind == "copy-target-folder":
             Put(world, "G/q8r/%s/kept.dat" % p["item"], File(Blob(rng, tag)))
         elif kind == "link-copy-target":
-            Put(world, "O/elsewhere-%s" % p["item"], File(Blob(rng, tag)))
+            if not p.get("dangling"):
+                Put(world, "O/elsewhere-%s" % p["item"], File(Blob(rng, tag)))
             Put(world, "G/q8r/" + p["item"], Link("O/elsewhere-%s" % p["item"]))
         elif kind == "mod-darkinst-leftover":
             Put(world, "G/q8r/Darkinst.cfg", File(ConfigText(["install_path C:\\Old"]), 0o444 if p["ro"] else 0o644))
