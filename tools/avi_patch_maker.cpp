@@ -57,9 +57,9 @@ SeedIndex IndexOriginal(const uint8_t* original, size_t size) {
     SeedIndex index;
     if (size < kSeedLength) return index;
     const size_t positions = (size - kSeedLength) / kIndexStep + 1;
-    // Two positions a bucket on average: chains stay short, heads small.
+    // Two to four positions a bucket: chains stay short, heads small.
     int bits = 10;
-    while ((size_t{1} << bits) < positions / 2) ++bits;
+    while ((size_t{1} << bits) < positions / 4) ++bits;
     index.heads.assign(size_t{1} << bits, 0);
     index.next.resize(positions);
     index.shift = 64 - bits;
@@ -251,9 +251,11 @@ std::vector<Segment> ChooseSegments(const std::vector<Match>& matches, size_t co
     return segments;
 }
 
+// The table only: the literal bytes go straight from the corrected file
+// into the patch, which is allocated once at its full size.
 struct PatchWriter {
     std::vector<uint32_t> table;
-    std::vector<uint8_t> literal;
+    size_t literalBytes = 0;
     uint32_t longest = 0;
 
     void Copy(const uint8_t* original, size_t offset, size_t length) {
@@ -271,7 +273,7 @@ struct PatchWriter {
             const uint32_t part = static_cast<uint32_t>(std::min<size_t>(length, longest));
             table.push_back(kLiteralFlag | part);
             table.push_back(SegmentChecksum(bytes, part));
-            literal.insert(literal.end(), bytes, bytes + part);
+            literalBytes += part;
             bytes += part;
             length -= part;
         }
@@ -333,10 +335,13 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     }
     PatchWriter writer;
     writer.longest = options.maxSegment ? options.maxSegment : allowed;
-    const std::vector<Match> matches =
-        FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
-    const SegmentCosts costs = EstimateSegmentCosts(corrected, correctedSize, options.raw);
-    for (const Segment& segment : ChooseSegments(matches, correctedSize, costs)) {
+    std::vector<Segment> segments;
+    {
+        const std::vector<Match> matches =
+            FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
+        segments = ChooseSegments(matches, correctedSize, EstimateSegmentCosts(corrected, correctedSize, options.raw));
+    }
+    for (const Segment& segment : segments) {
         if (segment.literal) {
             writer.Literal(corrected + segment.start, segment.end - segment.start);
         } else {
@@ -361,7 +366,7 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     header.tableSum = 0;
     for (uint32_t word : writer.table) header.tableSum += word;
 
-    patch->assign(kAviPatchHeaderSize + 4 * writer.table.size() + writer.literal.size(), 0);
+    patch->assign(kAviPatchHeaderSize + 4 * writer.table.size() + writer.literalBytes, 0);
     uint8_t* out = patch->data();
     EncodeAviPatchHeader(header, out);
     out += kAviPatchHeaderSize;
@@ -369,7 +374,11 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
         StoreLittle32(out, word);
         out += 4;
     }
-    if (!writer.literal.empty()) std::memcpy(out, writer.literal.data(), writer.literal.size());
+    for (const Segment& segment : segments) {
+        if (!segment.literal) continue;
+        std::memcpy(out, corrected + segment.start, segment.end - segment.start);
+        out += segment.end - segment.start;
+    }
     return true;
 }
 
