@@ -290,13 +290,13 @@ constexpr uint32_t kLiteralEntry = 8 * kCostUnit;
 constexpr size_t kEntropyWindow = 4096;
 
 // Bytes one literal byte comes to inside an archive, from the entropy of its
-// surroundings in bits: 0.6 * (bits / 8)^3.5. Archivers find the repeats
+// surroundings in bits: 0.45 * (bits / 8)^1.5. Archivers find the repeats
 // that order-0 entropy does not see (between the frames of a video, the
-// routines of a program), so even picture data near 8 bits shrinks by a
-// third at the margin, and code near 6 bits to a sixth. Fitted to xz -9e on
-// the benchmark's cutscene and DLL pairs.
+// routines of a program), so even picture data near 8 bits comes to under
+// half a byte at the margin, and code near 6 bits to under a third. Fitted
+// to xz -9e on the benchmark's cutscene and DLL pairs.
 uint32_t PackedRate(double bits) {
-    const double share = 0.6 * std::pow(std::clamp(bits / 8, 0.0, 1.0), 3.5);
+    const double share = 0.45 * std::pow(std::clamp(bits / 8, 0.0, 1.0), 1.5);
     return std::max<uint32_t>(1, static_cast<uint32_t>(share * kCostUnit));
 }
 
