@@ -4,7 +4,9 @@
 # with `xdelta3 -e -9` with and without its secondary compression; packs
 # each with `xz -9e` and `zip -9`; applies every patch and compares the
 # result; times the apply against `xdelta3 -d` followed by a sync of its
-# output; and writes the table into docs/benchmarks.md.
+# output; computes with bench/patch_optimum the smallest patches the format
+# allows under the raw and the packed price lists, and packs and applies
+# them too; and writes the tables into docs/benchmarks.md.
 #
 #   bench/tool_bench.sh [RUNS]      (makes and applies per tool, median; default 3)
 #
@@ -24,6 +26,7 @@ missing=()
 for tool in ffmpeg:ffmpeg xdelta3:xdelta3 xz:xz-utils zip:zip /usr/bin/time:time python3:python3; do
   command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
 done
+compgen -G '/usr/include/*/divsufsort.h' >/dev/null || missing+=(libdivsufsort-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "tool_bench: install ${missing[*]} (as root)" >&2; exit 1; }
   apt-get update -qq
@@ -31,8 +34,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ8R_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target q8r-avipatch >/dev/null
+cmake --build "$build" -j2 --target q8r-avipatch patch_optimum >/dev/null
 tool=$build/tools/q8r-avipatch
+optimum=$build/bench/patch_optimum
 
 mkdir -p "$data"
 cd "$data"
@@ -98,6 +102,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 smaller() { echo $(( $1 < $2 ? $1 : $2 )); }
 segments() { sed -n 's/.* \([0-9]*\) copy and \([0-9]*\) literal segments.*/\1 \2/p' run.log | awk '{ print $1 + $2 }'; }
 
+nearness="| pair | raw KB: ours \`--raw\` / optimum | ours \`--raw\` / optimum, raw | ours / optimum, packed price | xz -9e KB: optimum for the archive / ours | optimum for the archive / xdelta3, xz | zip KB: ours / \`--raw\` / the two optima / xdelta3 |
+|---|---|---|---|---|---|---|"
 table="| pair | sizes (MB) | raw KB: ours \`--raw\` / xdelta3 \`-S none\` | xz -9e KB: ours / xdelta3 | ours / xdelta3, xz | ours / xdelta3, zip | ours \`--raw\` / xdelta3, xz | segments: ours / \`--raw\` | apply s: ours / xdelta3 -d + sync | apply ratio | make s: ours / xdelta3 | peak MiB: ours / xdelta3 / the two files |
 |---|---|---|---|---|---|---|---|---|---|---|---|"
 for pair in "${pairs[@]}"; do
@@ -110,6 +116,9 @@ for pair in "${pairs[@]}"; do
   measure_runs xdelta3 -e -9 -f -s "$original" "$corrected" theirs.vcdiff
   xdelta=($REPLY)
   xdelta3 -e -9 -S none -f -s "$original" "$corrected" plain.vcdiff
+  "$optimum" "$original" "$corrected" ours.upd raw.upd . >optimum.log
+  packedNear=$(sed -n 's/^packed optimum:.*ours\/optimum \([0-9.]*\)$/\1/p' optimum.log)
+  rawNear=$(sed -n 's/^raw optimum:.*ours\/optimum \([0-9.]*\)$/\1/p' optimum.log)
 
   # Side by side, one of each in turn, so that the machine's load falls on both.
   oursApply=() theirApply=()
@@ -121,12 +130,17 @@ for pair in "${pairs[@]}"; do
   done
   apply_ours raw.upd
   apply_xdelta plain.vcdiff
+  apply_ours optimum.upd
+  apply_ours optimum-raw.upd
   oursApply=$(median "${oursApply[@]}") theirApply=$(median "${theirApply[@]}")
 
   xzOurs=$(xzed ours.upd) xzRaw=$(xzed raw.upd)
   xzTheirs=$(smaller "$(xzed theirs.vcdiff)" "$(xzed plain.vcdiff)")
   zipOurs=$(zipped ours.upd)
   zipTheirs=$(smaller "$(zipped theirs.vcdiff)" "$(zipped plain.vcdiff)")
+  xzOptimum=$(xzed optimum.upd)
+  nearness+="
+| $name | $(kb "$(size raw.upd)") / $(kb "$(size optimum-raw.upd)") | $rawNear | $packedNear | $(kb "$xzOptimum") / $(kb "$xzOurs") | $(ratio "$xzOptimum" "$xzTheirs") | $(kb "$zipOurs") / $(kb "$(zipped raw.upd)") / $(kb "$(zipped optimum.upd)"), $(kb "$(zipped optimum-raw.upd)") / $(kb "$zipTheirs") |"
   files=$(( $(size "$original") + $(size "$corrected") ))
   sizes="$(awk -v a="$(size "$original")" -v b="$(size "$corrected")" 'BEGIN { printf "%.1f → %.1f", a / 1e6, b / 1e6 }')"
   table+="
@@ -137,7 +151,13 @@ stamp="Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free 
 echo "$stamp"
 echo
 echo "$table"
-python3 - "$doc" "$stamp" "$table" <<'EOF'
+echo
+echo "$nearness"
+python3 - "$doc" "$stamp" "$table
+
+How near the format's optimum (bench/patch_optimum: an exact cheapest choice over every match the original holds; \"for the archive\" is the cheapest under the tool's own packed price list):
+
+$nearness" <<'EOF'
 import sys
 path, stamp, table = sys.argv[1:]
 text = open(path).read()

@@ -57,9 +57,9 @@ SeedIndex IndexOriginal(const uint8_t* original, size_t size) {
     SeedIndex index;
     if (size < kSeedLength) return index;
     const size_t positions = (size - kSeedLength) / kIndexStep + 1;
-    // Two positions a bucket on average: chains stay short, heads small.
+    // Two to four positions a bucket: chains stay short, heads small.
     int bits = 10;
-    while ((size_t{1} << bits) < positions / 2) ++bits;
+    while ((size_t{1} << bits) < positions / 4) ++bits;
     index.heads.assign(size_t{1} << bits, 0);
     index.next.resize(positions);
     index.shift = 64 - bits;
@@ -251,9 +251,11 @@ std::vector<Segment> ChooseSegments(const std::vector<Match>& matches, size_t co
     return segments;
 }
 
+// The table only: the literal bytes go straight from the corrected file
+// into the patch, which is allocated once at its full size.
 struct PatchWriter {
     std::vector<uint32_t> table;
-    std::vector<uint8_t> literal;
+    size_t literalBytes = 0;
     uint32_t longest = 0;
 
     void Copy(const uint8_t* original, size_t offset, size_t length) {
@@ -271,7 +273,7 @@ struct PatchWriter {
             const uint32_t part = static_cast<uint32_t>(std::min<size_t>(length, longest));
             table.push_back(kLiteralFlag | part);
             table.push_back(SegmentChecksum(bytes, part));
-            literal.insert(literal.end(), bytes, bytes + part);
+            literalBytes += part;
             bytes += part;
             length -= part;
         }
@@ -288,13 +290,13 @@ constexpr uint32_t kLiteralEntry = 8 * kCostUnit;
 constexpr size_t kEntropyWindow = 4096;
 
 // Bytes one literal byte comes to inside an archive, from the entropy of its
-// surroundings in bits: 0.6 * (bits / 8)^3.5. Archivers find the repeats
+// surroundings in bits: 0.45 * (bits / 8)^1.5. Archivers find the repeats
 // that order-0 entropy does not see (between the frames of a video, the
-// routines of a program), so even picture data near 8 bits shrinks by a
-// third at the margin, and code near 6 bits to a sixth. Fitted to xz -9e on
-// the benchmark's cutscene and DLL pairs.
+// routines of a program), so even picture data near 8 bits comes to under
+// half a byte at the margin, and code near 6 bits to under a third. Fitted
+// to xz -9e on the benchmark's cutscene and DLL pairs.
 uint32_t PackedRate(double bits) {
-    const double share = 0.6 * std::pow(std::clamp(bits / 8, 0.0, 1.0), 3.5);
+    const double share = 0.45 * std::pow(std::clamp(bits / 8, 0.0, 1.0), 1.5);
     return std::max<uint32_t>(1, static_cast<uint32_t>(share * kCostUnit));
 }
 
@@ -333,10 +335,13 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     }
     PatchWriter writer;
     writer.longest = options.maxSegment ? options.maxSegment : allowed;
-    const std::vector<Match> matches =
-        FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
-    const SegmentCosts costs = EstimateSegmentCosts(corrected, correctedSize, options.raw);
-    for (const Segment& segment : ChooseSegments(matches, correctedSize, costs)) {
+    std::vector<Segment> segments;
+    {
+        const std::vector<Match> matches =
+            FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
+        segments = ChooseSegments(matches, correctedSize, EstimateSegmentCosts(corrected, correctedSize, options.raw));
+    }
+    for (const Segment& segment : segments) {
         if (segment.literal) {
             writer.Literal(corrected + segment.start, segment.end - segment.start);
         } else {
@@ -361,7 +366,7 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     header.tableSum = 0;
     for (uint32_t word : writer.table) header.tableSum += word;
 
-    patch->assign(kAviPatchHeaderSize + 4 * writer.table.size() + writer.literal.size(), 0);
+    patch->assign(kAviPatchHeaderSize + 4 * writer.table.size() + writer.literalBytes, 0);
     uint8_t* out = patch->data();
     EncodeAviPatchHeader(header, out);
     out += kAviPatchHeaderSize;
@@ -369,7 +374,11 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
         StoreLittle32(out, word);
         out += 4;
     }
-    if (!writer.literal.empty()) std::memcpy(out, writer.literal.data(), writer.literal.size());
+    for (const Segment& segment : segments) {
+        if (!segment.literal) continue;
+        std::memcpy(out, corrected + segment.start, segment.end - segment.start);
+        out += segment.end - segment.start;
+    }
     return true;
 }
 
