@@ -29,7 +29,9 @@ TEST(PosixReplacement, KeepsThePlayersLinkModeAndOwnerAndNeverWritesThroughASide
     const std::string real = elsewhere.PathText("a\\b/real.cfg");
     ASSERT_EQ(0, chmod(real.c_str(), 0640));
     // Root can give the file another owner, which the new file must keep.
-    if (geteuid() == 0) ASSERT_EQ(0, chown(real.c_str(), 4321, 4322));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(real.c_str(), 4321, 4322));
+    }
     ASSERT_EQ(0, symlink(real.c_str(), game.PathText("Darkinst.cfg").c_str()));
     ASSERT_EQ(0, symlink(elsewhere.PathText("victim.sav").c_str(), (real + ".q8r-tmp").c_str()));
     struct stat before;
