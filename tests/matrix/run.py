@@ -40,7 +40,7 @@ KNOWN = [
      "wine: a copy writes through a link at its target name"),
     (r"^stale-(tmp-root|tmp-mod|new)-fifo$", WINE, ALL_FS, STALE_SIGNS, "run",
      "wine: a FIFO at a side name stays and stops the write; Wine's delete, rename and replace all refuse one"),
-    (r"^stale-copy-(other|fifo|dangling)$", WINE, ALL_FS, r"differs from native: tree: G/\S+\.q8r-copy: .* against nothing",
+    (r"^stale-copy-(other|fifo|dangling|link)$", WINE, ALL_FS, r"differs from native: tree: G/\S+\.q8r-copy: .* against nothing",
      "row", "native: a stale side name of the copy is cleared; the Windows copy takes none and leaves it"),
     (r"^stale-copy-folder$", WINE, ALL_FS, r"differs from native: tree: G/q8r/\S+: file \w+ against nothing", "row",
      "native: a folder at the copy's side name stops that one copy; the Windows copy takes no side name"),
