@@ -32,9 +32,10 @@ struct FileAccess {
     // Renames a file; fails when the target name exists.
     bool (*rename)(const char* from, const char* to);
     // Puts the file `from` in the place of `to` in one step, replacing `to`
-    // if it exists (a link at that name goes, not what it names); on Windows
-    // the file keeps `to`'s attributes and access rules. True once `to`
-    // names the new file; the folder is not synced (syncFolderOf).
+    // if it exists (a link at that name goes, not what it names), under the
+    // spelling its folder lists; on Windows the file keeps `to`'s attributes
+    // and access rules. True once `to` names the new file; the folder is not
+    // synced (syncFolderOf).
     // False with `to` as it was, or, where the system failed half-way,
     // with `to` gone and `from` kept.
     bool (*replace)(const char* from, const char* to);

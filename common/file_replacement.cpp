@@ -17,11 +17,11 @@ const int kFolderSyncTries = 3;
 // such a name stays taken until every handle is closed, so it is renamed
 // aside first, which frees the name at once, and removed under the other.
 // The rest go by name; a remove never takes a folder, which is the player's,
-// and the side file then cannot be made.
+// and the side file then cannot be made. The name is tried whether or not
+// it is seen: Wine sees no dangling link.
 void ClearStaleSideFile(const FileAccess& files, const std::string& side) {
     const std::string aside = side + ".stale";
     files.remove(aside.c_str());
-    if (!files.exists(side.c_str())) return;
     FileHandle* stale = files.open(side.c_str(), kOpenForReading);
     if (stale) {
         files.close(stale);

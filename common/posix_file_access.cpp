@@ -94,8 +94,25 @@ bool PosixRename(const char* from, const char* to) {
     return rename(source.c_str(), target.c_str()) == 0;
 }
 
+// The replaced name keeps its spelling: a file system that folds letter
+// case (exFAT) finds DARKINST.CFG as Darkinst.cfg, and a rename under that
+// spelling would give the file the new one. The folder is read only where
+// the name is found in another letter case too.
 bool PosixReplace(const char* from, const char* to) {
-    return rename(Name(from).c_str(), Name(to).c_str()) == 0;
+    std::string target = Name(to);
+    const size_t start = target.rfind('/') + 1;  // 0 without a folder
+    std::string swapped = target;
+    for (size_t i = start; i < swapped.size(); ++i) {
+        const char c = swapped[i];
+        swapped[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    struct stat info;
+    std::string listed;
+    if (swapped != target && lstat(swapped.c_str(), &info) == 0 &&
+        FindNameIgnoringCase(ParentFolder(target), target.substr(start), &listed)) {
+        target = target.substr(0, start) + listed;
+    }
+    return rename(Name(from).c_str(), target.c_str()) == 0;
 }
 
 bool PosixRemove(const char* path) {

@@ -22,14 +22,17 @@ bool EntryExists(const std::string& path) {
 }  // namespace
 
 // The entry of `folder` whose name equals `name` but for letter case; the
-// smallest such name when there are several, so the choice is repeatable.
+// name itself when it is listed, else the smallest such name, so the choice
+// is repeatable.
 bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) return false;
     bool any = false;
+    bool exact = false;
     while (struct dirent* entry = readdir(dir)) {
-        if (!SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
-        if (!any || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
+        if (exact || !SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
+        exact = name == entry->d_name;
+        if (!any || exact || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
         any = true;
     }
     closedir(dir);

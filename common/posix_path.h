@@ -19,9 +19,10 @@ std::string ResolvePath(const char* path);
 // name and no element is looked up again.
 std::string ExactName(const std::string& resolved);
 
-// The entry of `folder` whose name equals `name` but for ASCII letter case;
-// the smallest such name when there are several, so the choice is
-// repeatable. False when there is none.
+// The entry of `folder` whose name equals `name` but for ASCII letter case:
+// `name` itself when it is listed (a file system that folds letter case
+// finds any spelling, but lists the one it keeps), else the smallest such
+// name, so the choice is repeatable. False when there is none.
 bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string* found);
 
 // `name` with its ASCII capitals made small: names that differ only in

@@ -18,6 +18,26 @@ namespace {
 // hold them meanwhile.
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The volume and the name the system resolves `path` to when it opens it
+// with `flags`. (Wine's final path names end at 259 characters; the file's
+// own name has no such limit.)
+bool VolumeAndName(const std::wstring& path, DWORD flags, std::wstring* name) {
+    const HANDLE handle =
+        CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::vector<DWORD> buffer(sizeof(FILE_NAME_INFO) / sizeof(DWORD) + 32768);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool named = GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                                    static_cast<DWORD>(buffer.size() * sizeof(DWORD))) &&
+                       GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!named) return false;
+    const FILE_NAME_INFO* file = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    *name = std::to_wstring(info.dwVolumeSerialNumber) + L":" +
+            std::wstring(file->FileName, file->FileNameLength / sizeof(wchar_t));
+    return true;
+}
+
 FileHandle* Win32Open(const char* path, FileOpenMode mode) {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
@@ -103,28 +123,96 @@ bool ChangeWhenUnlocked(Change change) {
     }
 }
 
+// Wine moves, deletes and replaces the file a file link names, not the
+// link, and shows such a link as a plain file; only the handle tells.
+bool IsFileLink(const std::wstring& name) {
+    return ReachOfName(name, 0) == NameReach::kElsewhere;
+}
+
+// A link the system cannot open as itself is not renamed: the file it
+// names would move instead.
 bool Win32Rename(const char* from, const char* to) {
+    std::wstring source;
+    if (LongWideName(from, &source) && IsFileLink(source) &&
+        ReachOfName(source, FILE_FLAG_OPEN_REPARSE_POINT) != NameReach::kOwnName) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return ChangeWhenUnlocked([&] { return MoveFileA(from, to) != 0; });
 }
 
+// The whole name `name` with its last element as its folder spells it.
+void SpellAsListed(std::wstring* name) {
+    WIN32_FIND_DATAW found;
+    if (name->find_first_of(L"*?", 4) != std::wstring::npos) return;
+    const HANDLE search = FindFirstFileW(name->c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FindClose(search);
+    *name = name->substr(0, name->rfind(L'\\') + 1) + found.cFileName;
+}
+
 // ReplaceFile keeps the replaced file's attributes, access rules and
-// creation time; a new name needs a plain move, written through.
+// creation time, and the new file takes the name as it was given: it is
+// given as the folder spells it (DARKINST.CFG asked for as Darkinst.cfg).
+// A new name, or a link that is to go itself, needs a plain move, written
+// through.
 bool Win32Replace(const char* from, const char* to) {
     std::wstring replaced, replacement;
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES) {
         if (!WholeWideName(to, &replaced) || !WholeWideName(from, &replacement)) return false;
-        return ChangeWhenUnlocked([&] { return ReplaceExistingFile(replacement, replaced, ReplaceFileW); });
+        if (!IsFileLink(replaced)) {
+            SpellAsListed(&replaced);
+            return ChangeWhenUnlocked([&] { return ReplaceExistingFile(replacement, replaced, ReplaceFileW); });
+        }
     }
     return ChangeWhenUnlocked(
         [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
+}
+
+// What cannot be deleted by its name (a link, whose delete would take the
+// file it names; under Wine a dangling link or another owner's private
+// file, which it cannot open) is taken by a rename of an empty file of ours
+// onto the name, which replaces the name itself, and that file is deleted.
+// A folder is never taken, and a free name is not made.
+bool RemoveByReplacing(const std::wstring& name) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    bool taken = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Free, or held by something the system cannot see (a dangling link).
+        const HANDLE probe =
+            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+            DeleteFileW(name.c_str());
+        }
+        taken = probe == INVALID_HANDLE_VALUE &&
+                (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    const std::wstring ours = name + L".q8r-gone";
+    const HANDLE made = taken ? CreateFileW(ours.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : INVALID_HANDLE_VALUE;
+    if (made == INVALID_HANDLE_VALUE) {
+        SetLastError(error);
+        return false;
+    }
+    CloseHandle(made);
+    if (!MoveFileExW(ours.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(ours.c_str());
+        SetLastError(error);
+        return false;
+    }
+    return DeleteFileW(name.c_str()) != 0;
 }
 
 // A read-only backup or side file of an earlier run goes as any other.
 bool Win32Remove(const char* path) {
     std::wstring name;
     if (!LongWideName(path, &name)) return false;
-    return ChangeWhenUnlocked(
-        [&] { return ChangeClearingReadOnly(name, [&] { return DeleteFileW(name.c_str()) != 0; }); });
+    const auto remove = [&] { return DeleteFileW(name.c_str()) != 0; };
+    if (!IsFileLink(name) && ChangeWhenUnlocked([&] { return ChangeClearingReadOnly(name, remove); })) return true;
+    return RemoveByReplacing(name);
 }
 
 bool Win32Exists(const char* path) {
@@ -148,8 +236,31 @@ bool Win32SyncFileSystem(const char*) {
 
 void Win32StartWriteBack(FileHandle*, uint64_t, uint64_t) {}
 
+// The name, in the form the file calls take, of the file the link at
+// `name` leads to; false where the system or the code page cannot name it.
+bool LinkTarget(const std::wstring& name, std::string* target) {
+    const HANDLE handle =
+        CreateFileW(name.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::wstring final(32768, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    if (length == 0 || length >= final.size()) return false;
+    final.resize(length);
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        final = L"\\\\" + final.substr(8);
+    } else if (final.rfind(L"\\\\?\\", 0) == 0) {
+        final = final.substr(4);
+    }
+    return SpellInAnsi(final, target);
+}
+
 std::string Win32FollowLinks(const char* path) {
-    return path;
+    std::wstring name;
+    std::string followed;
+    if (!LongWideName(path, &name) || !IsFileLink(name)) return path;
+    return LinkTarget(name, &followed) ? followed : path;
 }
 
 bool Win32SameFile(const char* a, const char* b) {
@@ -195,6 +306,19 @@ void RemoveTemporariesLeft(const std::wstring& folder, const std::vector<std::ws
 }
 
 }  // namespace
+
+NameReach ReachOfName(const std::wstring& path, DWORD flags) {
+    const size_t cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos) return NameReach::kUnknown;
+    std::wstring folder = path.substr(0, cut);
+    if (!folder.empty() && folder.back() == L':') folder += L'\\';  // a drive's root
+    std::wstring own, reached;
+    if (!VolumeAndName(folder, 0, &own) || !VolumeAndName(path, flags, &reached)) return NameReach::kUnknown;
+    if (own.back() != L'\\') own += L'\\';
+    own += path.substr(cut + 1);
+    return CompareStringOrdinal(reached.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL ? NameReach::kOwnName
+                                                                                        : NameReach::kElsewhere;
+}
 
 bool WholeWideName(const char* path, std::wstring* whole) {
     const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);

@@ -1,5 +1,6 @@
-// Whole UTF-16 names and changes the read-only attribute would refuse,
-// shared by the Windows file access and the Windows file operations.
+// Whole UTF-16 names, where a name leads, and changes the read-only
+// attribute would refuse, shared by the Windows file access and the Windows
+// file operations.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,20 @@ bool WholeWideName(const char* path, std::wstring* whole);
 // The same with "\\?\" in front, which no length limit applies to and which
 // every wide call below takes as it is.
 bool LongWideName(const char* path, std::wstring* whole);
+
+// The exact spelling of `wide` in the ANSI code page, one that reads back as
+// the same characters; false where the code page has no such spelling (it
+// would put '?' or a look-alike letter in place, naming another file).
+bool SpellInAnsi(const std::wstring& wide, std::string* ansi);
+
+enum class NameReach { kOwnName, kElsewhere, kUnknown };
+
+// Where the system reaches the whole name `path` when it opens it with
+// `flags` (FILE_FLAG_OPEN_REPARSE_POINT or 0): under the name itself (its
+// folder resolved), or elsewhere, through a link at the last element; told
+// by the handle's volume and file name, as Wine shows only linked folders
+// as reparse points. Unknown when either cannot be opened (a dangling link).
+NameReach ReachOfName(const std::wstring& path, DWORD flags);
 
 // Runs `change` (a call on `item` that answers nonzero on success). When it
 // is refused with access denied and `item` carries the read-only attribute,

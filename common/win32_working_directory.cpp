@@ -2,13 +2,9 @@
 
 #include <string>
 
+#include "win32_file_names.h"
 #include "working_directory.h"
 
-namespace {
-
-// The exact spelling of `wide` in the ANSI code page, one that reads back as
-// the same characters; false where the code page has no such spelling (it
-// would put '?' or a look-alike letter in place, naming another folder).
 bool SpellInAnsi(const std::wstring& wide, std::string* ansi) {
     const bool utf8 = GetACP() == CP_UTF8;  // takes neither flags nor a default-used report
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
@@ -30,6 +26,8 @@ bool SpellInAnsi(const std::wstring& wide, std::string* ansi) {
     *ansi = bytes;
     return true;
 }
+
+namespace {
 
 // Calls `query` with a buffer as large as it asks for.
 template <typename Query>

@@ -161,6 +161,7 @@ TEST(WriteConfigText, WritesCrLfLineEndsAndOneEndMarker) {
         std::string before;  // "<missing>": no file yet
         std::string text;
         std::string bytes;
+        std::string name = "Darkinst.cfg";  // as the folder spells it; asked for as Darkinst.cfg
     };
     const Case cases[] = {
         {"<missing>", "\n", "\r\n\x1A"},
@@ -169,13 +170,14 @@ TEST(WriteConfigText, WritesCrLfLineEndsAndOneEndMarker) {
         {"<missing>", "A\rB\n", "A\rB\r\n\x1A"},
         {"a much longer file than what replaces it\r\n\x1A", "A\n", "A\r\n\x1A"},
         {"", "movie_path M", "movie_path M\x1A"},
+        {"old\r\n\x1A", "A\n", "A\r\n\x1A", "DARKINST.CFG"},
     };
     for (const Case& c : cases) {
         ScratchFolder folder;
-        if (c.before != "<missing>") folder.Write("Darkinst.cfg", c.before);
+        if (c.before != "<missing>") folder.Write(c.name, c.before);
         EXPECT_TRUE(WriteConfigText(folder.PathText("Darkinst.cfg").c_str(), c.text));
-        EXPECT_EQ(folder.Read("Darkinst.cfg"), c.bytes);
-        EXPECT_EQ(folder.Tree(), (Lines{"Darkinst.cfg"}));
+        EXPECT_EQ(folder.Read(c.name), c.bytes);
+        EXPECT_EQ(folder.Tree(), (Lines{c.name}));
     }
 }
 

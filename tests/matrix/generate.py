@@ -236,6 +236,10 @@ def DrawParts(seed, index):
         add("half", step=rng.randint(1, 7))
     if rng.random() < 0.15:
         add("link-inside", where=rng.choice(["books", "strings"]))
+    # Drawn last, so that the parts drawn before keep their values.
+    if rng.random() < 0.1:
+        add("stale", name=rng.choice(["tmp-root", "tmp-mod", "copy", "new"]), kind="link",
+            item=rng.choice(["cam.cfg", "dark.cfg", "user.cfg"]), video=rng.choice(VIDEOS))
     return parts
 
 
@@ -245,7 +249,7 @@ def PartNeeds(part):
     if kind.startswith("link") or (kind == "rootdarkinst" and p.get("linked")):
         needs.add("links")
     if kind == "stale":
-        needs |= {"fifo": {"fifo"}, "dangling": {"links"}, "other": {"owners"}}.get(p["kind"], set())
+        needs |= {"fifo": {"fifo"}, "dangling": {"links"}, "link": {"links"}, "other": {"owners"}}.get(p["kind"], set())
     if p.get("ro") or p.get("mode", 0o644) != 0o644:
         needs.add("modes")
     return needs
@@ -412,7 +416,10 @@ def BuildWorld(parts, pairs):
             else:
                 path = "G/q8r/movies/%s.new" % p["video"]
             node = {"other": File(Blob(rng, tag), 0o600, "other"), "fifo": Fifo(),
-                    "dangling": Link("O/gone%d" % index), "folder": Dir()}[p["kind"]]
+                    "dangling": Link("O/gone%d" % index), "link": Link("O/kept%d" % index),
+                    "folder": Dir()}[p["kind"]]
+            if p["kind"] == "link":
+                Put(world, "O/kept%d" % index, File(Blob(rng, tag)))
             if p["kind"] == "folder":
                 node["ch"]["player.dat"] = File(Blob(rng, tag))
             Put(world, path, node)
