@@ -177,18 +177,8 @@ bool Win32Replace(const char* from, const char* to) {
 bool RemoveByReplacing(const std::wstring& name) {
     const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesW(name.c_str());
-    bool taken = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        // Free, or held by something the system cannot see (a dangling link).
-        const HANDLE probe =
-            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe != INVALID_HANDLE_VALUE) {
-            CloseHandle(probe);
-            DeleteFileW(name.c_str());
-        }
-        taken = probe == INVALID_HANDLE_VALUE &&
-                (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
-    }
+    const bool taken = attributes == INVALID_FILE_ATTRIBUTES ? TakenThoughUnseen(name)
+                                                             : !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     const std::wstring ours = name + L".q8r-gone";
     const HANDLE made = taken ? CreateFileW(ours.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr)
@@ -306,6 +296,16 @@ void RemoveTemporariesLeft(const std::wstring& folder, const std::vector<std::ws
 }
 
 }  // namespace
+
+bool TakenThoughUnseen(const std::wstring& name) {
+    const HANDLE probe = CreateFileW(name.c_str(), DELETE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    return GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS;
+}
 
 NameReach ReachOfName(const std::wstring& path, DWORD flags) {
     const size_t cut = path.rfind(L'\\');

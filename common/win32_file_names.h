@@ -29,6 +29,11 @@ enum class NameReach { kOwnName, kElsewhere, kUnknown };
 // as reparse points. Unknown when either cannot be opened (a dangling link).
 NameReach ReachOfName(const std::wstring& path, DWORD flags);
 
+// Whether the whole name `name`, which no listing shows, is taken all the
+// same, as a dangling link is under Wine. Told by an exclusive create; the
+// probe file, if made, goes when its handle closes, a crash included.
+bool TakenThoughUnseen(const std::wstring& name);
+
 // Runs `change` (a call on `item` that answers nonzero on success). When it
 // is refused with access denied and `item` carries the read-only attribute,
 // the attribute is cleared and the change tried once more, as the shell's

@@ -108,46 +108,8 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
     return folder.substr(0, end) + L"\\" + name;
 }
 
-std::wstring NameOf(const std::wstring& path) {
-    return path.substr(path.rfind(L'\\') + 1);
-}
-
 std::wstring FolderOf(const std::wstring& path) {
     return path.substr(0, path.rfind(L'\\'));
-}
-
-// The volume and the name the system resolves `path` to, every link
-// followed; with FILE_FLAG_OPEN_REPARSE_POINT a link at the last element is
-// not, where the system can open a link itself. (Wine's final path names
-// end at 259 characters; the file's own name has no such limit.)
-bool ResolvedName(const std::wstring& path, DWORD flags, std::wstring* name) {
-    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    std::vector<DWORD> buffer(sizeof(FILE_NAME_INFO) / sizeof(DWORD) + 32768);
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool named = GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
-                                                    static_cast<DWORD>(buffer.size() * sizeof(DWORD))) &&
-                       GetFileInformationByHandle(handle, &info);
-    CloseHandle(handle);
-    if (!named) return false;
-    const FILE_NAME_INFO* file = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-    *name = std::to_wstring(info.dwVolumeSerialNumber) + L":" +
-            std::wstring(file->FileName, file->FileNameLength / sizeof(wchar_t));
-    return true;
-}
-
-enum class Reached { kAtOwnName, kElsewhere, kUnknown };
-
-// Where the system reaches `path` when asked to open it with `flags`: under
-// its own name (its folder resolved), or elsewhere, through a link at the
-// last element.
-Reached Reach(const std::wstring& path, DWORD flags) {
-    std::wstring folder, reached;
-    if (!ResolvedName(FolderOf(path), 0, &folder) || !ResolvedName(path, flags, &reached)) return Reached::kUnknown;
-    const std::wstring own = Join(folder, NameOf(path));
-    return CompareStringOrdinal(reached.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL ? Reached::kAtOwnName
-                                                                                          : Reached::kElsewhere;
 }
 
 // Symbolic links and junctions. Wine shows only a link to a folder as a
@@ -156,14 +118,14 @@ Reached Reach(const std::wstring& path, DWORD flags) {
 // deduplicated file) is an item like any other.
 bool IsLink(const std::wstring& path, DWORD attributes, DWORD tag) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return tag == 0 || IsReparseTagNameSurrogate(tag);
-    return Reach(path, 0) == Reached::kElsewhere;
+    return ReachOfName(path, 0) == NameReach::kElsewhere;
 }
 
 // Whether a move or delete of the link `item` acts on the link itself.
 // Where the system cannot open a link as itself (Wine moves and deletes
 // what it names), the link is left alone.
 bool ActsOnLinkItself(const WalkItem& item) {
-    return Reach(Wide(item.path), FILE_FLAG_OPEN_REPARSE_POINT) == Reached::kAtOwnName;
+    return ReachOfName(Wide(item.path), FILE_FLAG_OPEN_REPARSE_POINT) == NameReach::kOwnName;
 }
 
 // A link to a folder counts as a folder: what goes to it is merged into
@@ -262,16 +224,10 @@ bool IsTakenError(DWORD error) {
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-// Whether a name no listing shows is taken all the same, as a dangling link
-// is under Wine, where the shell's copy would create the file it names. The
-// probe file, if made, goes when its handle closes, a crash included.
+// A name taken though not listed (a dangling link under Wine), where the
+// shell's copy would create the file the link names.
 bool TakenUnseen(const std::string& path) {
-    if (Inspect(path).exists) return false;
-    const HANDLE probe = CreateFileW(Wide(path).c_str(), DELETE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return IsTakenError(GetLastError());
-    CloseHandle(probe);
-    return false;
+    return !Inspect(path).exists && TakenThoughUnseen(Wide(path));
 }
 
 // A link at the target gives way itself: the copy is made under a side name
