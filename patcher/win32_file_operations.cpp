@@ -298,6 +298,11 @@ bool FolderAt(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The name `item` takes in `folder`.
+std::string TargetOf(const WalkItem& item, const std::string& folder) {
+    return JoinPath(kWin32Items, folder, NameOf(kWin32Items, item.path));
+}
+
 // Whether the shell might break a rule taking `item` to `target`: a link
 // on either side, or an item meeting one of the other kind, at any depth of
 // two folders that would be merged.
@@ -310,7 +315,7 @@ bool ShellMayErr(const WalkItem& item, const std::string& target) {
     std::vector<WalkItem> children;
     if (!List(item.path, "*", &children)) return true;
     for (const WalkItem& child : children) {
-        if (ShellMayErr(child, JoinPath(kWin32Items, target, NameOf(kWin32Items, child.path)))) return true;
+        if (ShellMayErr(child, TargetOf(child, target))) return true;
     }
     return false;
 }
@@ -329,8 +334,7 @@ bool HoldsLink(const WalkItem& item) {
 
 bool ShellMayErrOnAny(const std::vector<WalkItem>& items, const std::string* targetFolder) {
     for (const WalkItem& item : items) {
-        if (targetFolder ? ShellMayErr(item, JoinPath(kWin32Items, *targetFolder, NameOf(kWin32Items, item.path)))
-                         : HoldsLink(item)) {
+        if (targetFolder ? ShellMayErr(item, TargetOf(item, *targetFolder)) : HoldsLink(item)) {
             return true;
         }
     }
@@ -342,41 +346,41 @@ int Failure(int shellResult, int otherwise) {
     return shellResult != 0 ? shellResult : otherwise;
 }
 
-int Win32Move(const char* from, const char* to) {
+// The items a move or copy request names and the folder they go to. The
+// shell would make a missing target folder, or a file in its place.
+int ListRequest(const char* from, const char* to, std::vector<WalkItem>* items, std::string* folder, bool* found) {
     std::wstring source, wideFolder;
-    // The shell would make a missing target folder, or a file in its place.
     if (!LongWideName(from, &source) || !TargetFolder(to, &wideFolder) || !FolderAt(wideFolder)) {
         return ERROR_PATH_NOT_FOUND;
     }
-    const std::string folder = Narrow(wideFolder);
+    *folder = Narrow(wideFolder);
+    *found = ListSource(kWin32Items, Narrow(source), items);
+    return 0;
+}
+
+int Win32Move(const char* from, const char* to) {
     std::vector<WalkItem> items;
-    const bool found = ListSource(kWin32Items, Narrow(source), &items);
+    std::string folder;
+    bool found = false;
+    if (const int error = ListRequest(from, to, &items, &folder, &found)) return error;
     const int result = ShellMayErrOnAny(items, &folder) ? 0 : ShellOperation(FO_MOVE, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
     return MoveListed(kWin32Items, items, folder) ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
 
 int Win32Copy(const char* from, const char* to) {
-    std::wstring source, wideFolder;
-    // Copying onto a missing folder "q8r" would make a file of that name.
-    if (!LongWideName(from, &source) || !TargetFolder(to, &wideFolder) || !FolderAt(wideFolder)) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    const std::string folder = Narrow(wideFolder);
     std::vector<WalkItem> items;
-    const bool found = ListSource(kWin32Items, Narrow(source), &items);
+    std::string folder;
+    bool found = false;
+    if (const int error = ListRequest(from, to, &items, &folder, &found)) return error;
     bool byItem = ShellMayErrOnAny(items, &folder);
-    for (const WalkItem& item : items) {
-        byItem = byItem || (!item.folder && TakenUnseen(JoinPath(kWin32Items, folder, NameOf(kWin32Items, item.path))));
-    }
+    for (const WalkItem& item : items) byItem = byItem || (!item.folder && TakenUnseen(TargetOf(item, folder)));
     const int result = byItem ? 0 : ShellOperation(FO_COPY, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
     // What the shell copied is not copied again.
     std::vector<WalkItem> left;
     for (const WalkItem& item : items) {
-        if (byItem || result != 0 || !Inspect(JoinPath(kWin32Items, folder, NameOf(kWin32Items, item.path))).exists) {
-            left.push_back(item);
-        }
+        if (byItem || result != 0 || !Inspect(TargetOf(item, folder)).exists) left.push_back(item);
     }
     return CopyListed(kWin32Items, left, folder) ? 0 : Failure(result, ERROR_GEN_FAILURE);
 }
