@@ -199,10 +199,7 @@ bool RemoveByReplacing(const std::wstring& name) {
 // A read-only backup or side file of an earlier run goes as any other.
 bool Win32Remove(const char* path) {
     std::wstring name;
-    if (!LongWideName(path, &name)) return false;
-    const auto remove = [&] { return DeleteFileW(name.c_str()) != 0; };
-    if (!IsFileLink(name) && ChangeWhenUnlocked([&] { return ChangeClearingReadOnly(name, remove); })) return true;
-    return RemoveByReplacing(name);
+    return LongWideName(path, &name) && RemoveWholeName(name);
 }
 
 bool Win32Exists(const char* path) {
@@ -296,6 +293,12 @@ void RemoveTemporariesLeft(const std::wstring& folder, const std::vector<std::ws
 }
 
 }  // namespace
+
+bool RemoveWholeName(const std::wstring& name) {
+    const auto remove = [&] { return DeleteFileW(name.c_str()) != 0; };
+    if (!IsFileLink(name) && ChangeWhenUnlocked([&] { return ChangeClearingReadOnly(name, remove); })) return true;
+    return RemoveByReplacing(name);
+}
 
 bool TakenThoughUnseen(const std::wstring& name) {
     const HANDLE probe = CreateFileW(name.c_str(), DELETE, 0, nullptr, CREATE_NEW,

@@ -29,6 +29,11 @@ enum class NameReach { kOwnName, kElsewhere, kUnknown };
 // as reparse points. Unknown when either cannot be opened (a dangling link).
 NameReach ReachOfName(const std::wstring& path, DWORD flags);
 
+// Removes the file at the whole name `name` for good: a read-only one, one
+// held open a moment, and a link as itself (never the file it names), a
+// dangling one Wine does not list included. A folder stays.
+bool RemoveWholeName(const std::wstring& name);
+
 // Whether the whole name `name`, which no listing shows, is taken all the
 // same, as a dangling link is under Wine. Told by an exclusive create; the
 // probe file, if made, goes when its handle closes, a crash included.

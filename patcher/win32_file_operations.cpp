@@ -28,6 +28,9 @@
 
 namespace {
 
+// The name a copy onto a link is made under first.
+const wchar_t kCopySide[] = L".q8r-copy";
+
 const FILEOP_FLAGS kSilentFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;  // 0x0214
 
 // The shell's one-path list: the path, its zero, and a closing zero.
@@ -243,7 +246,7 @@ bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
         if (target.exists || !IsTakenError(GetLastError())) return false;
         // Taken though not listed: a dangling link (Wine lists none).
     }
-    const std::wstring side = name + L".q8r-copy";
+    const std::wstring side = name + kCopySide;
     if (!CopyFileW(source.c_str(), side.c_str(), TRUE) && !CopyOverStaleSide(source, side)) return false;
     if (RenameOver(side, name)) return true;
     DeleteFileW(side.c_str());
@@ -374,7 +377,12 @@ int Win32Copy(const char* from, const char* to) {
     bool found = false;
     if (const int error = ListRequest(from, to, &items, &folder, &found)) return error;
     bool byItem = ShellMayErrOnAny(items, &folder);
-    for (const WalkItem& item : items) byItem = byItem || (!item.folder && TakenUnseen(TargetOf(item, folder)));
+    for (const WalkItem& item : items) {
+        if (item.folder) continue;
+        byItem = byItem || TakenUnseen(TargetOf(item, folder));
+        // What an earlier run's copy onto a link left under its side name.
+        RemoveWholeName(Wide(TargetOf(item, folder)) + kCopySide);
+    }
     const int result = byItem ? 0 : ShellOperation(FO_COPY, from, to);
     if (!found) return Failure(result, ERROR_FILE_NOT_FOUND);
     // What the shell copied is not copied again.

@@ -511,7 +511,11 @@ class Run:
         dst = Resolve(self.w, target)[2]
         if src is None or dst is None or dst["k"] != "d" or src["k"] not in ("f", "d"):
             return
-        self.CopyOne(src, source.rsplit("/", 1)[1], dst)
+        name = source.rsplit("/", 1)[1]
+        if self.windows and src["k"] == "f":
+            # Windows clears an earlier run's side name before each copy; a folder there stays.
+            self.ClearSide(dst, (Lookup(dst, name)[0] or name) + ".q8r-copy")
+        self.CopyOne(src, name, dst)
 
     def CopyOne(self, src, name, dst):
         real, there = Lookup(dst, name)
