@@ -183,24 +183,25 @@ bool ExistingFolder(const char* path, std::string* resolved) {
     return InspectItem(*resolved).folder;
 }
 
-int PosixMove(const char* from, const char* to) {
+// A move or copy: the walk's `step` over what `from` names, into the
+// existing folder `to`, with target names looked up once per folder.
+int WalkRequest(const char* from, const char* to,
+                bool (*step)(const ItemAccess&, const std::vector<WalkItem>&, const std::string&)) {
     TargetNames targets;
     ItemAccess access = kPosixItems;
     access.names = &targets;
     std::string folder;
     std::vector<WalkItem> items;
     if (!ExistingFolder(to, &folder) || !ListSource(access, ResolvePath(from), &items)) return kFailed;
-    return MoveListed(access, items, folder) ? 0 : kFailed;
+    return step(access, items, folder) ? 0 : kFailed;
+}
+
+int PosixMove(const char* from, const char* to) {
+    return WalkRequest(from, to, MoveListed);
 }
 
 int PosixCopy(const char* from, const char* to) {
-    TargetNames targets;
-    ItemAccess access = kPosixItems;
-    access.names = &targets;
-    std::string folder;
-    std::vector<WalkItem> items;
-    if (!ExistingFolder(to, &folder) || !ListSource(access, ResolvePath(from), &items)) return kFailed;
-    return CopyListed(access, items, folder) ? 0 : kFailed;
+    return WalkRequest(from, to, CopyListed);
 }
 
 int PosixDelete(const char* path) {
