@@ -1,6 +1,51 @@
 #include "file_walk.h"
 
+#include <functional>
+
+#include "left_behind.h"
+
+// Why an item stayed, completing "could not be moved: ...".
+const char* const kWhyFolderInWay = "a folder of that name is in the way";
+const char* const kWhyFileInWay = "a file of that name is in the way";
+const char* const kWhyNotMoved = "it could not be moved";
+const char* const kWhyNotCopied = "it could not be copied";
+const char* const kWhyNotRemoved = "it could not be removed";
+const char* const kWhyNotListed = "its folder could not be read";
+const char* const kWhyStillThere = "it is still in place";
+
 namespace {
+
+// The first failure met while one listed item is taken, named where it
+// happened: deep in a merged folder, that is the file the player must look
+// at, not the folder the request named.
+struct Failure {
+    std::string path;
+    std::string reason;
+};
+Failure firstFailure;
+
+bool Clash(const std::string& path, const char* why) {
+    if (firstFailure.path.empty()) firstFailure = {path, why};
+    return false;
+}
+
+// A call of the access failed: the system's reason is told too.
+bool Fail(const ItemAccess& access, const std::string& path, const char* why) {
+    if (!firstFailure.path.empty()) return false;
+    Clash(path, why);
+    const std::string detail = access.describeFailure ? access.describeFailure() : std::string();
+    if (!detail.empty()) firstFailure.reason += ": " + detail;
+    return false;
+}
+
+// After a listed item was taken: notes it when it, or a part of it, stayed.
+void NoteWhatStayed(const std::string& path) {
+    if (!firstFailure.path.empty()) {
+        NoteLeftBehind(firstFailure.path, firstFailure.reason);
+    } else {
+        NoteLeftBehind(path, kWhyStillThere);
+    }
+}
 
 bool SameIdentity(const ItemIdentity& a, const ItemIdentity& b) {
     return a.volume == b.volume && a.index == b.index;
@@ -46,17 +91,17 @@ bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder,
     if (existing.exists && SameItem(access, item.path, existing.path)) return false;
     const bool asLink = CopiedAsLink(copy, item, named);
     if (item.folder && !asLink) {
-        if (existing.exists && !existing.folder) return false;
+        if (existing.exists && !existing.folder) return Clash(item.path, kWhyFileInWay);
         ItemIdentity identity;
-        if (!access.identify(item.path, &identity)) return false;
+        if (!access.identify(item.path, &identity)) return Fail(access, item.path, kWhyNotCopied);
         for (const ItemIdentity& outer : copy.within) {
             if (SameIdentity(outer, identity)) return false;
         }
-        if (!existing.exists && !access.makeFolder(existing.path)) return false;
-        if (!copy.rooted && !access.identify(existing.path, &copy.root)) return false;
+        if (!existing.exists && !access.makeFolder(existing.path)) return Fail(access, item.path, kWhyNotCopied);
+        if (!copy.rooted && !access.identify(existing.path, &copy.root)) return Fail(access, item.path, kWhyNotCopied);
         copy.rooted = true;
         std::vector<WalkItem> children;
-        bool copied = ListFolder(access, item.path, &children);
+        bool copied = ListFolder(access, item.path, &children) || Fail(access, item.path, kWhyNotListed);
         copy.within.push_back(identity);
         for (const WalkItem& child : children) {
             ItemIdentity childIdentity;
@@ -69,8 +114,9 @@ bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder,
         copy.within.pop_back();
         return copied;
     }
-    if (existing.folder) return false;
-    return asLink ? access.copyLink(item, existing) : access.copyFile(item, existing);
+    if (existing.folder) return Clash(item.path, kWhyFolderInWay);
+    return (asLink ? access.copyLink(item, existing) : access.copyFile(item, existing)) ||
+           Fail(access, item.path, kWhyNotCopied);
 }
 
 bool CopyWhole(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder, bool linksAsLinks) {
@@ -83,10 +129,10 @@ bool RemoveItem(const ItemAccess& access, const WalkItem& item) {
     bool removed = true;
     if (item.folder && !item.link) {
         std::vector<WalkItem> children;
-        removed = ListFolder(access, item.path, &children);
+        removed = ListFolder(access, item.path, &children) || Fail(access, item.path, kWhyNotListed);
         for (const WalkItem& child : children) removed = RemoveItem(access, child) && removed;
     }
-    return removed && access.remove(item);
+    return removed && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
 }
 
 // A link moves as the link, and is no folder to merge.
@@ -96,31 +142,26 @@ bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string&
     if (existing.exists) {
         // Already there; a link is never put in the place of what it names.
         if (SameItem(access, item.path, existing.path)) return !item.link;
-        if (mergeable != existing.folder) return false;
+        if (mergeable != existing.folder) {
+            return Clash(item.path, existing.folder ? kWhyFolderInWay : kWhyFileInWay);
+        }
         if (mergeable) {
             std::vector<WalkItem> children;
-            bool moved = ListFolder(access, item.path, &children);
+            bool moved = ListFolder(access, item.path, &children) || Fail(access, item.path, kWhyNotListed);
             for (const WalkItem& child : children) moved = MoveItem(access, child, existing.path) && moved;
-            return moved && access.remove(item);
+            return moved && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
         }
     }
     switch (access.rename(item, existing)) {
         case Renamed::kDone:
             return true;
         case Renamed::kFailed:
-            return false;
+            return Fail(access, item.path, kWhyNotMoved);
         case Renamed::kOtherVolume:
             break;
     }
     // The copy is whole before the source goes.
     return CopyWhole(access, item, targetFolder, true) && RemoveItem(access, item);
-}
-
-bool AnyLeft(const ItemAccess& access, const std::vector<WalkItem>& items) {
-    for (const WalkItem& item : items) {
-        if (access.inspect(item.path).exists) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -145,24 +186,40 @@ bool ListSource(const ItemAccess& access, const std::string& source, std::vector
     return item.exists;
 }
 
-bool MoveListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
+// Takes each listed item still there with `take`; true when none stayed.
+bool TakeListed(const ItemAccess& access, const std::vector<WalkItem>& items,
+                const std::function<void(const WalkItem&)>& take) {
+    bool allGone = true;
     for (const WalkItem& item : items) {
+        firstFailure = {};
         const WalkItem left = access.inspect(item.path);
-        if (left.exists) MoveItem(access, left, folder);
+        if (!left.exists) continue;
+        take(left);
+        if (access.inspect(item.path).exists) {
+            NoteWhatStayed(item.path);
+            allGone = false;
+        }
     }
-    return !AnyLeft(access, items);
+    return allGone;
+}
+
+bool MoveListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
+    return TakeListed(access, items, [&](const WalkItem& item) { MoveItem(access, item, folder); });
 }
 
 bool DeleteListed(const ItemAccess& access, const std::vector<WalkItem>& items) {
-    for (const WalkItem& item : items) {
-        const WalkItem left = access.inspect(item.path);
-        if (left.exists) RemoveItem(access, left);
-    }
-    return !AnyLeft(access, items);
+    return TakeListed(access, items, [&](const WalkItem& item) { RemoveItem(access, item); });
 }
 
+// A copy that meets itself (a target linked to its source) or a link back up
+// fails without a failure to name: nothing the player has is missing there.
 bool CopyListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
     bool copied = true;
-    for (const WalkItem& item : items) copied = CopyWhole(access, item, folder, false) && copied;
+    for (const WalkItem& item : items) {
+        firstFailure = {};
+        if (CopyWhole(access, item, folder, false)) continue;
+        copied = false;
+        if (!firstFailure.path.empty()) NoteWhatStayed(item.path);
+    }
     return copied;
 }

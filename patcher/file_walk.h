@@ -53,6 +53,9 @@ struct ItemAccess {
     // as what it names.
     bool copiesInnerLinks;
     void* names;  // handed to targetFor
+    // The system's reason for the call that failed last, for the player;
+    // may be null or give an empty text.
+    std::string (*describeFailure)();
 };
 
 // The items `source` names: one existing item, or the entries of a folder
@@ -61,7 +64,8 @@ struct ItemAccess {
 bool ListSource(const ItemAccess& access, const std::string& source, std::vector<WalkItem>* items);
 
 // Each takes the listed items still there into `folder` (or away), and is
-// true when none of them is left where it was.
+// true when none of them is left where it was. What stays, or fails to be
+// copied, is noted for the end of the run (left_behind.h).
 bool MoveListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder);
 bool DeleteListed(const ItemAccess& access, const std::vector<WalkItem>& items);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -173,9 +174,13 @@ bool MakeFolder(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0;
 }
 
+std::string DescribeErrno() {
+    return errno != 0 ? std::strerror(errno) : std::string();
+}
+
 const ItemAccess kPosixItems = {
     '/', ListMatches, InspectItem, Identify, TargetFor, Rename, CopyFileReplacing, CopyLinkReplacing, RemoveOne,
-    MakeFolder, true, nullptr,
+    MakeFolder, true, nullptr, DescribeErrno,
 };
 
 bool ExistingFolder(const char* path, std::string* resolved) {

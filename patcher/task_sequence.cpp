@@ -3,6 +3,7 @@
 #include "cutscene_step.h"
 #include "darkinst_steps.h"
 #include "game_root.h"
+#include "left_behind.h"
 #include "migration_steps.h"
 #include "patcher_ui.h"
 
@@ -43,5 +44,6 @@ int RunTaskSequence() {
     }
     SyncGameFolder();
     SetStatus(kStatusFinished);
+    ReportLeftBehind();
     return 1;
 }

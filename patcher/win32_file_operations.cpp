@@ -286,7 +286,7 @@ bool MakeFolder(const std::string& path) {
 // A link inside a copied folder is copied as what it names, as the shell
 // copies it: making a link takes a privilege players rarely hold.
 const ItemAccess kWin32Items = {
-    '\\', List, Inspect, Identify, TargetFor, Rename, CopyFileTo, CopyLink, RemoveOne, MakeFolder, false, nullptr,
+    '\\', List, Inspect, Identify, TargetFor, Rename, CopyFileTo, CopyLink, RemoveOne, MakeFolder, false, nullptr, nullptr,
 };
 
 // The target folder's name, without the closing backslash the steps give it.

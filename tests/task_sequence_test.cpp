@@ -42,4 +42,26 @@ TEST(TaskSequence, RunsEveryStepAgainOnASecondStart) {
     EXPECT_GE(firstRun, 35u);
 }
 
+// A file that meets a folder of its name stays; the run must say so after
+// "Task Finished." and end nonzero, not end as if all went well. Only the
+// items that stayed are named, by their place below the game folder.
+TEST(TaskSequence, NamesWhatStayedAfterFinishingAndEndsNonzero) {
+    ScratchFolder game;
+    game.Write("q8r/books/english/book1.str", "b1");
+    game.Write("q8r/books/english/book2.str", "b2");
+    game.MakeFolder("q8r/books/book1.str");
+    WorkingDirectoryScope cwd(game.Root());
+    GameRootScope root(game.RootText());
+    RecordingPlatform platform;
+
+    EXPECT_EQ(RunStep([] { RunTaskSequence(); }), 2);
+
+    EXPECT_EQ(platform.record().events.back(), "box: Files Left Behind");
+    EXPECT_EQ(platform.record().statuses.back(), "Task Finished.");
+    const std::string& text = platform.record().boxes.back().text;
+    EXPECT_NE(text.find("q8r/books/english/book1.str (a folder of that name is in the way)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("book2"), std::string::npos) << text;
+    EXPECT_TRUE(game.Exists("q8r/books/book2.str"));
+}
+
 }  // namespace

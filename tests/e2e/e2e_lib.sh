@@ -141,3 +141,9 @@ run_patcher() {
 
 # The text a failed video's box prints on standard error.
 box() { printf '[Video Patch Error]\n%s\n\nFile: %s' "$1" "$2"; }
+# left_box LINE...: the box after "Task Finished." that names what stayed.
+left_box() {
+    printf '[Files Left Behind]\nTask Finished, but these items were left as they were:\n\n'
+    printf '%s\n' "$@"
+    printf '\nNothing was lost: what is named here is still in its old place.\nClose any program that may be using the game folder, mend what\nthe reasons say, then run Q8RPatcher again.'
+}

@@ -36,6 +36,7 @@ STATUS = ["Current Operation: Removing old Q8R launcher...",
           "Current Operation: Moving string files...",
           "Current Operation: Moving sound files..."]
 FINISHED = "Task Finished."
+BOX_LEFT_BEHIND = "Files Left Behind"
 BOX_RENAME = ("Error", "Failed to create custom Darkinst file.\n\nQ8R needs to rename and alter the file "
               "\"\\q8r\\install.cfg\"\nin order to play. Refer to the supplied FAQ for help.")
 BOX_MOD_WRITE = ("Error", "The file \"\\q8r\\Darkinst.cfg\"\n could not be opened for writing.\n\n"
@@ -469,6 +470,7 @@ class Run:
         self.windows = platform != "native"
         self.statuses, self.boxes, self.exit = [], [], 0
         self.unspecified = set()
+        self.left = False  # an item listed for a move or copy stayed
 
     # The primitives.
     def Delete(self, path):
@@ -498,10 +500,13 @@ class Run:
                     self.MoveOne(item, child, held, where + "/" + child)
                 if not item["ch"]:
                     del src["ch"][name]
+            else:
+                self.left = True
             return  # a folder never replaces a file
         if there["k"] == "d":
             if item["k"] == "l" and Follow(self.w, item) is not None and Follow(self.w, item)["k"] == "d":
                 self.unspecified.add(where)
+            self.left = True
             return  # a file never replaces a folder
         del dst["ch"][real]
         dst["ch"][name] = src["ch"].pop(name)
@@ -509,7 +514,10 @@ class Run:
     def Copy(self, source, target):
         src = Resolve(self.w, source)[2]
         dst = Resolve(self.w, target)[2]
-        if src is None or dst is None or dst["k"] != "d" or src["k"] not in ("f", "d"):
+        if src is None or dst is None or dst["k"] != "d":
+            return
+        if src["k"] not in ("f", "d"):
+            self.left = True
             return
         name = source.rsplit("/", 1)[1]
         if self.windows and src["k"] == "f":
@@ -523,6 +531,7 @@ class Run:
             if there is None:
                 there = dst["ch"][name] = Dir()
             elif there["k"] != "d":
+                self.left = True
                 return
             for child, node in src["ch"].items():
                 if node["k"] == "l":
@@ -532,12 +541,16 @@ class Run:
                     there["ch"][child] = dict(node)
                 elif node["k"] in ("f", "d"):
                     self.CopyOne(node, child, there)
+                else:
+                    self.left = True
             return
         if there is not None and there["k"] == "d":
+            self.left = True
             return
         # Windows copies through a side name only onto a link, which it replaces.
         side = not self.windows or (there is not None and there["k"] == "l")
         if side and not self.ClearSide(dst, (real or name) + ".q8r-copy"):
+            self.left = True
             return
         if real:
             del dst["ch"][real]
@@ -695,6 +708,10 @@ class Run:
             return
         if last == 8:
             self.statuses.append(FINISHED)
+            if self.left:
+                # Its text names the items and the system's reasons: only the caption is foretold.
+                self.boxes.append((BOX_LEFT_BEHIND, None))
+                self.exit = 2
 
 
 def Expect(world, runs, platform):

@@ -373,8 +373,10 @@ scenario_immutable() {
     mv "$scratch/ro-items/expected/q8r/books/note1.str" "$scratch/ro-items/expected/q8r/books/english/"
     cp "$scratch/ro-items/before/q8r/movies/CS27.avi"* "$scratch/ro-items/expected/q8r/movies/"
     run_patcher "$game"
-    check "immutable items: exit code" 0 "$code"
-    check "immutable items: the video that cannot be replaced is reported" "$(box "Can't Create New Avi File" CS27.avi)" "$err"
+    check "immutable items: exit code" 2 "$code"
+    check "immutable items: the video that cannot be replaced and the book that stayed are reported" \
+        "$(box "Can't Create New Avi File" CS27.avi)
+$(left_box "q8r/books/english/note1.str (it could not be moved: Operation not permitted)")" "$err"
     check "immutable items: the rest is done, the patch data kept for a later run" \
         "$(tree_of "$scratch/ro-items/expected")" "$(tree_of "$game")"
 
@@ -390,8 +392,13 @@ scenario_immutable() {
     done
     chattr +i "$game/q8r"
     run_patcher "$game"
-    check "immutable mod folder: exit code" 0 "$code"
-    check "immutable mod folder: the failed Darkinst.cfg is reported" "$(custom_darkinst_box)" "$err"
+    check "immutable mod folder: exit code" 2 "$code"
+    check "immutable mod folder: the failed Darkinst.cfg and the items not copied are reported" "$(custom_darkinst_box)
+$(left_box "cam.cfg (it could not be copied: Operation not permitted)" \
+           "dark.cfg (it could not be copied: Operation not permitted)" \
+           "install.cfg (it could not be copied: Operation not permitted)" \
+           "user.cfg (it could not be copied: Operation not permitted)" \
+           "motiondb.bin (it could not be copied: Operation not permitted)" "and 4 more.")" "$err"
     check "immutable mod folder: everything else is done" "$(tree_of "$scratch/ro-mod/expected")" "$(tree_of "$game")"
 }
 

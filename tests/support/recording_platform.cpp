@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "game_root.h"
+#include "left_behind.h"
 
 namespace {
 
@@ -74,9 +75,13 @@ int RunStep(void (*step)()) {
     return -1;
 }
 
-RecordingPlatform::RecordingPlatform() : scope_(Recording(&record_)) {}
+// What a test's run left behind is no business of the next test.
+RecordingPlatform::RecordingPlatform() : scope_(Recording(&record_)) {
+    ForgetLeftBehind();
+}
 
 RecordingPlatform::~RecordingPlatform() {
+    ForgetLeftBehind();
     active = nullptr;
 }
 
