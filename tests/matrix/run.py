@@ -34,8 +34,9 @@ STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New
 # stops or redirects the whole run, so what follows from it differs too.
 KNOWN = [
     # (feature (regex), platforms, file systems, what differs (regex), scope, the fault)
-    (r"^link-item-(file|folder|dangling)", WINE, ALL_FS, r"/(lf|ld|dl)\d+", "row",
-     "wine: a link that is an item of the request cannot be moved as the link; it stays and the request fails"),
+    (r"^link-item-(file|folder|dangling)", WINE, ALL_FS,
+     r"/(lf|ld|dl)\d+|exit code: expected 0, found 2|boxes: .*Files Left Behind", "row",
+     "wine: a link that is an item of the request cannot be moved as the link; it stays, and the run names it"),
     (r"^stale-copy-fifo$", WINE, ALL_FS, r"(q8r-copy|G/q8r/\S+: expected file \w+, found link to O/elsewhere-)", "run",
      "wine: a FIFO at the copy's side name can be neither removed nor renamed over: it stays, and a copy onto a link stops"),
     (r"^stale-(tmp-root|tmp-mod|new)-fifo$", WINE, ALL_FS, STALE_SIGNS, "run",
@@ -392,11 +393,17 @@ class Matrix:
                     self.rows.append((label, name, fs, what, detail, known))
 
 
+def CaptionsOfLeftBehind(boxes):
+    """The boxes with the text of the one that names what stayed dropped:
+    its paths and the system's reasons are each platform's own."""
+    return [(b[0], None) if b[0] == G.BOX_LEFT_BEHIND else tuple(b[:2]) for b in boxes]
+
+
 def CrossRows(first, other):
     rows = []
     if first[0] != other[0]:
         rows.append(("exit code", "%s against %s" % (other[0], first[0])))
-    if first[1] != other[1]:
+    if CaptionsOfLeftBehind(first[1]) != CaptionsOfLeftBehind(other[1]):
         rows.append(("boxes", "%s against %s" % (Boxes([b[:2] for b in other[1]]), Boxes([b[:2] for b in first[1]]))))
     a, b = first[2], other[2]
     for path in sorted(set(a) | set(b)):

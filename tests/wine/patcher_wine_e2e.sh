@@ -295,8 +295,11 @@ scenario_items_the_shell_gets_wrong() {
     ln -s "$outside/lone" "$snd/guard2/english/lone"
     local outside_before=$(tree_of "$outside")
     drive hostile "$game"
-    check "exit code" 0 "$(value hostile exit)"
-    check "no box" 0 "$(value hostile boxes)"
+    # The file and the folder that met stay, and the run says so after its end.
+    check "exit code: items left behind" 2 "$(value hostile exit)"
+    check "one box, naming what stayed" "1 Files Left Behind" "$(value hostile boxes) $(value hostile box1.caption)"
+    check_true "the box names the folder that met a file" \
+        "value hostile box1.text | grep -qF 'q8r\\\\snd\\\\cop1\\\\english\\\\extra (a file of that name is in the way)'"
     check "nothing outside the game changed" "$outside_before" "$(tree_of "$outside")"
     # Windows and the native build move a lone link as the link; Wine cannot
     # move a link itself, and the patcher then leaves it where it is.
