@@ -56,6 +56,7 @@ ShellAnswer ShellOperation(UINT function, const char* from, const char* to) {
     request.fFlags = kSilentFlags;
     ShellAnswer answer;
     answer.result = win32Calls.shellOperation(&request);
+    ForgetSeen();
     answer.aborted = request.fAnyOperationsAborted != FALSE;
     return answer;
 }
@@ -149,6 +150,13 @@ bool CopiedWhole(const WalkItem& item, const std::string& target) {
     return true;
 }
 
+// What one request saw is no part of the next: other code changes the disk
+// between them.
+struct SeenScope {
+    SeenScope() { ForgetSeen(); }
+    ~SeenScope() { ForgetSeen(); }
+};
+
 // The result when the work is not done: the shell's own code, if it gave one.
 int Failure(int shellResult, int otherwise) {
     return shellResult != 0 ? shellResult : otherwise;
@@ -169,6 +177,7 @@ int ListRequest(const char* from, const char* to, std::vector<WalkItem>* items, 
 // What the shell left of a move, at any depth, is still at its source: the
 // walk finishes each listed item that is.
 int Win32Move(const char* from, const char* to) {
+    const SeenScope scope;
     std::vector<WalkItem> items;
     std::string folder;
     bool found = false;
@@ -181,6 +190,7 @@ int Win32Move(const char* from, const char* to) {
 
 // What the shell copied whole is not copied again.
 int Win32Copy(const char* from, const char* to) {
+    const SeenScope scope;
     std::vector<WalkItem> items;
     std::string folder;
     bool found = false;
@@ -202,6 +212,7 @@ int Win32Copy(const char* from, const char* to) {
 }
 
 int Win32Delete(const char* path) {
+    const SeenScope scope;
     std::wstring source;
     if (!LongWideName(path, &source)) return ERROR_PATH_NOT_FOUND;
     std::vector<WalkItem> items;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "win32_file_names.h"
@@ -80,8 +81,141 @@ bool ListWide(const std::wstring& pattern, std::vector<WalkItem>* items) {
     return true;
 }
 
+// What a request has seen of each folder it looked into, kept true to its
+// own changes. Wine scans a whole folder for each name it does not find, so
+// names looked up one by one in a folder of thousands cost thousands each;
+// here each folder is listed once per request. A name the request touched
+// with an outcome it cannot be sure of is looked up again by itself.
+struct SeenEntry {
+    std::wstring name;  // as the folder spells it
+    bool exists = false;
+    bool unsure = false;
+    DWORD attributes = 0;
+    DWORD tag = 0;
+    int link = -1;  // not yet asked
+};
+
+struct SeenFolder {
+    std::vector<SeenEntry> entries;  // in the order listed
+    std::unordered_map<std::wstring, size_t> byName;
+};
+
+std::unordered_map<std::wstring, SeenFolder> seen;  // by folded whole name
+
+std::wstring Folded(const std::wstring& text) {
+    std::wstring folded = text;
+    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+std::wstring NameOfWide(const std::wstring& path) {
+    return path.substr(path.rfind(L'\\') + 1);
+}
+
+SeenEntry* EntryIn(SeenFolder& folder, const std::wstring& name, bool make) {
+    const std::wstring key = Folded(name);
+    const auto found = folder.byName.find(key);
+    if (found != folder.byName.end()) return &folder.entries[found->second];
+    if (!make) return nullptr;
+    folder.byName[key] = folder.entries.size();
+    folder.entries.push_back(SeenEntry{name});
+    return &folder.entries.back();
+}
+
+void Fill(SeenEntry* entry, const WIN32_FIND_DATAW& found) {
+    entry->name = found.cFileName;
+    entry->exists = true;
+    entry->unsure = false;
+    entry->attributes = found.dwFileAttributes;
+    entry->tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+    entry->link = -1;
+}
+
+// The folder's entries, listed now unless seen before; null where it
+// cannot be listed (it is missing, or not a folder).
+SeenFolder* Seen(const std::wstring& folder) {
+    const std::wstring key = Folded(folder);
+    const auto known = seen.find(key);
+    if (known != seen.end()) return &known->second;
+    WIN32_FIND_DATAW found;
+    const HANDLE search =
+        win32Calls.findFirst(Join(folder, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return nullptr;
+    SeenFolder& listed = seen[key];
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") Fill(EntryIn(listed, name, true), found);
+    } while (win32Calls.findNext(search, &found));
+    FindClose(search);
+    return &listed;
+}
+
+WalkItem ItemOf(const std::wstring& folder, SeenEntry& entry) {
+    const std::wstring path = Join(folder, entry.name);
+    WalkItem item;
+    item.path = Narrow(path);
+    item.exists = true;
+    item.folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (entry.link < 0) entry.link = IsLink(path, entry.attributes, entry.tag) ? 1 : 0;
+    item.link = entry.link == 1;
+    return item;
+}
+
+// What now stands at `path`, as a change of ours left it: `now`, or
+// nothing. A folder that went or came is listed afresh when next asked.
+void Saw(const std::wstring& path, const WalkItem* now) {
+    const std::wstring key = Folded(path);
+    for (auto at = seen.begin(); at != seen.end();) {
+        const bool below = at->first.size() > key.size() && at->first.compare(0, key.size(), key) == 0 &&
+                           at->first[key.size()] == L'\\';
+        at = at->first == key || below ? seen.erase(at) : std::next(at);
+    }
+    const auto folder = seen.find(Folded(FolderOf(path)));
+    if (folder == seen.end()) return;
+    SeenEntry* entry = EntryIn(folder->second, NameOfWide(path), now != nullptr);
+    if (!entry) return;
+    entry->exists = now != nullptr;
+    entry->unsure = false;
+    if (now) {
+        entry->attributes = now->folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        entry->link = now->link ? 1 : 0;
+    }
+}
+
+// A change whose outcome at `path` is not known for sure.
+void Unsure(const std::wstring& path) {
+    WalkItem anything;
+    Saw(path, &anything);
+    const auto folder = seen.find(Folded(FolderOf(path)));
+    if (folder != seen.end()) EntryIn(folder->second, NameOfWide(path), true)->unsure = true;
+}
+
 bool List(const std::string& folder, const std::string& pattern, std::vector<WalkItem>* items) {
-    return ListWide(Join(Wide(folder), Wide(pattern)), items);
+    const std::wstring wide = Wide(folder);
+    SeenFolder* listed = pattern == "*" ? Seen(wide) : nullptr;
+    if (!listed) return ListWide(Join(wide, Wide(pattern)), items);
+    for (SeenEntry& entry : listed->entries) {
+        if (entry.unsure) {
+            const WalkItem again = InspectItem(Narrow(Join(wide, entry.name)));
+            if (again.exists) items->push_back(again);
+        } else if (entry.exists) {
+            items->push_back(ItemOf(wide, entry));
+        }
+    }
+    return true;
+}
+
+// The name looked up by itself.
+WalkItem LookUp(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    std::vector<WalkItem> found;
+    if (ListWide(wide, &found) && found.size() == 1) {
+        found[0].path = path;
+        return found[0];
+    }
+    WalkItem missing;
+    missing.path = path;
+    return missing;
 }
 
 // The file system finds names without regard to letter case itself.
@@ -139,6 +273,8 @@ bool CopyFlushed(const std::wstring& source, const std::wstring& name, BOOL fail
 bool CopyOverStaleSide(const std::wstring& source, const std::wstring& side) {
     const WalkItem stale = InspectItem(Narrow(side));
     const std::wstring fresh = side + L".new";
+    Unsure(side);
+    Unsure(fresh);
     if (stale.folder || !CopyFlushed(source, fresh, TRUE)) return false;
     if (stale.link ? RenameOver(fresh, side) : ChangeClearingReadOnly(side, [&] { return RenameOver(fresh, side); })) {
         return true;
@@ -166,6 +302,7 @@ bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
         if (target.exists || !IsTakenError(GetLastError()) || !RunningUnderWine()) return false;
     }
     const std::wstring side = name + kCopySide;
+    Unsure(side);
     if (!CopyFlushed(source, side, TRUE) && !CopyOverStaleSide(source, side)) return false;
     if (RenameOver(side, name)) return true;
     DeleteFileW(side.c_str());
@@ -202,6 +339,69 @@ bool RemoveOne(const WalkItem& item) {
 
 bool MakeFolder(const std::string& path) {
     return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+// Each change, with what it leaves noted among the folders seen; the last
+// error stays the change's.
+Renamed RenameNoted(const WalkItem& item, const WalkItem& target) {
+    const Renamed renamed = Rename(item, target);
+    const DWORD error = GetLastError();
+    if (renamed == Renamed::kDone) {
+        Saw(Wide(item.path), nullptr);
+        Saw(Wide(target.path), &item);
+    } else {
+        Unsure(Wide(item.path));
+        Unsure(Wide(target.path));
+    }
+    SetLastError(error);
+    return renamed;
+}
+
+bool CopyFileNoted(const WalkItem& item, const WalkItem& target) {
+    const bool copied = CopyFileTo(item, target);
+    const DWORD error = GetLastError();
+    WalkItem file;
+    if (copied) {
+        Saw(Wide(target.path), &file);
+    } else {
+        Unsure(Wide(target.path));
+    }
+    SetLastError(error);
+    return copied;
+}
+
+bool CopyLinkNoted(const WalkItem& item, const WalkItem& target) {
+    const bool made = CopyLink(item, target);
+    const DWORD error = GetLastError();
+    Unsure(Wide(target.path));
+    SetLastError(error);
+    return made;
+}
+
+bool RemoveNoted(const WalkItem& item) {
+    const bool removed = RemoveOne(item);
+    const DWORD error = GetLastError();
+    if (removed) {
+        Saw(Wide(item.path), nullptr);
+    } else {
+        Unsure(Wide(item.path));
+    }
+    SetLastError(error);
+    return removed;
+}
+
+bool MakeFolderNoted(const std::string& path) {
+    const bool made = MakeFolder(path);
+    const DWORD error = GetLastError();
+    WalkItem folder;
+    folder.folder = true;
+    if (made) {
+        Saw(Wide(path), &folder);
+    } else {
+        Unsure(Wide(path));
+    }
+    SetLastError(error);
+    return made;
 }
 
 void TrimEnd(std::wstring* text) {
@@ -282,15 +482,28 @@ std::wstring Wide(const std::string& text) {
 
 WalkItem InspectItem(const std::string& path) {
     const std::wstring wide = Wide(path);
-    std::vector<WalkItem> found;
-    if (wide.find_first_of(L"*?", wide.rfind(L'\\')) == std::wstring::npos && ListWide(wide, &found) &&
-        found.size() == 1) {
-        found[0].path = path;
-        return found[0];
-    }
+    const size_t cut = wide.rfind(L'\\');
     WalkItem missing;
     missing.path = path;
-    return missing;
+    if (cut == std::wstring::npos || wide.find_first_of(L"*?", cut) != std::wstring::npos) return missing;
+    const std::wstring folder = wide.substr(0, cut);
+    SeenFolder* listed = Seen(folder);
+    if (!listed) return LookUp(path);
+    SeenEntry* entry = EntryIn(*listed, wide.substr(cut + 1), false);
+    if (!entry) return missing;
+    if (entry->unsure) {
+        const WalkItem item = LookUp(path);
+        Saw(wide, item.exists ? &item : nullptr);
+        return item;
+    }
+    if (!entry->exists) return missing;
+    WalkItem item = ItemOf(folder, *entry);
+    item.path = path;
+    return item;
+}
+
+void ForgetSeen() {
+    seen.clear();
 }
 
 // The 128-bit file id, unique on ReFS too; the 64-bit index where the
@@ -330,12 +543,17 @@ void ClearCopySide(const std::string& target) {
     // Shown by Matrix.Wine (stale copy link); goes once Wine lists dangling
     // links. On Windows only a listed side name is removed, and a free name
     // is never probed.
-    if (RunningUnderWine() || InspectItem(Narrow(side)).exists) RemoveWholeName(side);
+    if (!RunningUnderWine() && !InspectItem(Narrow(side)).exists) return;
+    if (RemoveWholeName(side)) {
+        Saw(side, nullptr);
+    } else {
+        Unsure(side);
+    }
 }
 
 // A link inside a copied folder is copied as what it names, as the shell
 // copies it: making a link takes a privilege players rarely hold.
 const ItemAccess kWin32Items = {
-    '\\',      List,  InspectItem, IdentifyItem, TargetFor, Rename, CopyFileTo, CopyLink, RemoveOne, MakeFolder,
-    false,     nullptr, DescribeLastError,
+    '\\',        List,    InspectItem,      IdentifyItem, TargetFor, RenameNoted, CopyFileNoted, CopyLinkNoted,
+    RemoveNoted, MakeFolderNoted, false, nullptr, DescribeLastError,
 };

@@ -33,6 +33,11 @@ extern const ItemAccess kWin32Items;
 std::string Narrow(const std::wstring& wide);
 std::wstring Wide(const std::string& text);
 
+// Each request sees a folder as it listed it once, kept true to the
+// request's own changes (the items of kWin32Items); anything else that may
+// have changed the disk (the shell) makes it forget.
+void ForgetSeen();
+
 WalkItem InspectItem(const std::string& path);
 bool IdentifyItem(const std::string& path, ItemIdentity* identity);
 

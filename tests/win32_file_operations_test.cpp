@@ -41,13 +41,21 @@ void Tag(WIN32_FIND_DATAW* found) {
     found->dwReserved0 = tag;
 }
 
+// A listing of the tagged entry's folder shows it last where nothing is
+// there.
+bool injectPending = false;
+
 HANDLE WINAPI TaggingFindFirst(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID data, FINDEX_SEARCH_OPS search,
                                LPVOID filter, DWORD flags) {
     auto* found = static_cast<WIN32_FIND_DATAW*>(data);
     const std::wstring asked = pattern;
     listedFolder = asked.substr(0, asked.rfind(L'\\'));
-    const bool standsIn = taggedIsMissing && EndsWith(asked, taggedPlace) &&
-                          GetFileAttributesW(pattern) == INVALID_FILE_ATTRIBUTES;
+    const bool missing = taggedIsMissing && !taggedPlace.empty() &&
+                         GetFileAttributesW((listedFolder + taggedPlace.substr(taggedPlace.rfind(L'\\'))).c_str()) ==
+                             INVALID_FILE_ATTRIBUTES &&
+                         EndsWith(listedFolder + taggedPlace.substr(taggedPlace.rfind(L'\\')), taggedPlace);
+    const bool standsIn = missing && EndsWith(asked, taggedPlace);
+    injectPending = missing && EndsWith(asked, L"\\*");
     const HANDLE handle = FindFirstFileExW(standsIn ? standIn.c_str() : pattern, level, data, search, filter, flags);
     if (handle == INVALID_HANDLE_VALUE) return handle;
     if (standsIn) lstrcpyW(found->cFileName, asked.substr(asked.rfind(L'\\') + 1).c_str());
@@ -56,9 +64,17 @@ HANDLE WINAPI TaggingFindFirst(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID
 }
 
 BOOL WINAPI TaggingFindNext(HANDLE search, LPWIN32_FIND_DATAW found) {
-    const BOOL next = FindNextFileW(search, found);
-    if (next) Tag(found);
-    return next;
+    if (FindNextFileW(search, found)) {
+        Tag(found);
+        return TRUE;
+    }
+    if (!injectPending) return FALSE;
+    injectPending = false;
+    const HANDLE standing = FindFirstFileW(standIn.c_str(), found);
+    FindClose(standing);
+    lstrcpyW(found->cFileName, taggedPlace.substr(taggedPlace.rfind(L'\\') + 1).c_str());
+    Tag(found);
+    return TRUE;
 }
 
 // A share that knows no file ids.
