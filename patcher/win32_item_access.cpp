@@ -194,12 +194,13 @@ bool List(const std::string& folder, const std::string& pattern, std::vector<Wal
     const std::wstring wide = Wide(folder);
     SeenFolder* listed = pattern == "*" ? Seen(wide) : nullptr;
     if (!listed) return ListWide(Join(wide, Wide(pattern)), items);
-    for (SeenEntry& entry : listed->entries) {
-        if (entry.unsure) {
-            const WalkItem again = InspectItem(Narrow(Join(wide, entry.name)));
+    // By index: looking an unsure name up again notes what it found.
+    for (size_t i = 0; i < listed->entries.size(); ++i) {
+        if (listed->entries[i].unsure) {
+            const WalkItem again = InspectItem(Narrow(Join(wide, listed->entries[i].name)));
             if (again.exists) items->push_back(again);
-        } else if (entry.exists) {
-            items->push_back(ItemOf(wide, entry));
+        } else if (listed->entries[i].exists) {
+            items->push_back(ItemOf(wide, listed->entries[i]));
         }
     }
     return true;
