@@ -48,7 +48,8 @@ void NoteWhatStayed(const std::string& path) {
 }
 
 bool SameIdentity(const ItemIdentity& a, const ItemIdentity& b) {
-    return a.volume == b.volume && a.index == b.index;
+    const bool known = a.index != 0 || a.indexHigh != 0;
+    return known && a.volume == b.volume && a.index == b.index && a.indexHigh == b.indexHigh;
 }
 
 bool SameItem(const ItemAccess& access, const std::string& a, const std::string& b) {

@@ -20,10 +20,14 @@ struct WalkItem {
     bool folder = false;  // a folder, or a link to one
 };
 
-// The volume and the index of an item, links followed.
+// The volume and the index of an item, links followed. The index is 128
+// bits wide, as Windows' file id is (the 64-bit one repeats on ReFS); an
+// index of 0 is unknown (a network share may answer so), never the same
+// item as another.
 struct ItemIdentity {
     uint64_t volume = 0;
     uint64_t index = 0;
+    uint64_t indexHigh = 0;
 };
 
 enum class Renamed { kDone, kOtherVolume, kFailed };

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "game_root.h"
 #include "patcher_ui.h"
 #include "platform.h"
 #include "single_instance.h"
 #include "task_sequence.h"
+#include "virtual_store.h"
 
 namespace {
 
@@ -57,6 +59,33 @@ void WindowEndProgram(int exitCode) {
 
 const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram};
 
+bool RunsElevated() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const BOOL got = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return got && elevation.TokenIsElevated;
+}
+
+std::string Environment(const char* name) {
+    char value[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? value : "";
+}
+
+// The game's VirtualStore twin, when the elevated patcher would migrate
+// the stale originals beside it; the game root compared by its long name.
+bool StaleUnderVirtualStore(std::string* twin) {
+    char root[MAX_PATH];
+    const DWORD length = GetLongPathNameA(GameRoot, root, sizeof root);
+    if (!RunsElevated() || length == 0 || length >= sizeof root) return false;
+    *twin = VirtualStoreTwin(root, Environment("LOCALAPPDATA"),
+                             {Environment("ProgramFiles"), Environment("ProgramFiles(x86)"), Environment("ProgramW6432")});
+    return !twin->empty() && TwinHoldsMigratedItems(*twin, kNativeFileAccess.exists);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
@@ -70,6 +99,14 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
     // and leave the game half-migrated: it changes nothing and says why.
     if (!TakeGameRoot()) {
         MessageBoxA(nullptr, kFolderNameText, kFolderNameCaption, MB_OK | MB_ICONERROR);
+        return 1;
+    }
+
+    // Elevated, it would migrate the originals the game no longer reads.
+    std::string twin;
+    if (StaleUnderVirtualStore(&twin)) {
+        MessageBoxA(nullptr, VirtualStoreMessage(twin).c_str(), kVirtualStoreCaption, MB_OK | MB_ICONERROR);
+        ReleaseGameRoot();
         return 1;
     }
 
