@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "posix_desktop_dialog.h"
 #include "posix_path.h"
 #include "platform.h"
 #include "printable_text.h"
@@ -29,11 +30,6 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool IsRunnableFile(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
 bool IsPresentFile(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -42,33 +38,6 @@ bool IsPresentFile(const std::string& path) {
 bool EndsWithIgnoringCase(const std::string& text, const char* tail) {
     const size_t length = std::strlen(tail);
     return text.size() >= length && SameNameIgnoringCase(text.c_str() + text.size() - length, tail);
-}
-
-// Only absolute folders are searched: an empty or relative element would
-// name the current folder, the game folder, where anybody may have put a
-// program called wine.
-std::string FindOnSearchPath(const std::string& searchPath, const char* program) {
-    size_t start = 0;
-    while (start <= searchPath.size()) {
-        size_t end = searchPath.find(':', start);
-        if (end == std::string::npos) end = searchPath.size();
-        const std::string folder = searchPath.substr(start, end - start);
-        start = end + 1;
-        if (folder.empty() || folder[0] != '/') continue;
-        const std::string candidate = folder + "/" + program;
-        if (IsRunnableFile(candidate)) return candidate;
-    }
-    return "";
-}
-
-// The system's own search path, for a process started without PATH.
-std::string DefaultSearchPath() {
-    const size_t size = confstr(_CS_PATH, nullptr, 0);
-    if (size == 0) return "/bin:/usr/bin";
-    std::string path(size, '\0');
-    confstr(_CS_PATH, path.data(), size);
-    path.resize(size - 1);
-    return path;
 }
 
 std::string Absolute(const std::string& path, const LaunchEnvironment& environment) {
@@ -223,21 +192,36 @@ long StartDetached(const LaunchPlan& plan) {
 
 namespace {
 
+void PrintLaunchProblem(const std::string& text) {
+    std::fprintf(stderr, "Q8RLauncher: %s\n", text.c_str());
+}
+
+void (*showLaunchProblem)(const std::string& text) = PrintLaunchProblem;
+
 // "Open" is the only verb, and a terminal has no window to show.
 long PosixShellOpen(const char* /*verb*/, const char* file, const char* parameters, const char* directory,
                     int /*showCommand*/) {
     const LaunchPlan plan = PlanLaunch(file, parameters, directory, CurrentLaunchEnvironment());
     if (plan.result != kStartedProgram) {
-        std::fprintf(stderr, "Q8RLauncher: cannot start the game: %s.\n", PrintableText(plan.reason).c_str());
+        showLaunchProblem("cannot start the game: " + PrintableText(plan.reason) + ".");
         return plan.result;
     }
+    std::string command;
+    for (const std::string& argument : plan.arguments) command += (command.empty() ? "" : " ") + argument;
+    std::fprintf(stdout, "Starting %s in %s\n", PrintableText(command).c_str(),
+                 PrintableText(plan.directory).c_str());
+    std::fflush(stdout);
     const long result = StartDetached(plan);
     if (result != kStartedProgram) {
-        std::fprintf(stderr, "Q8RLauncher: %s could not be started.\n", PrintableText(plan.arguments[0]).c_str());
+        showLaunchProblem(PrintableText(plan.arguments[0]) + " could not be started.");
     }
     return result;
 }
 
 }  // namespace
+
+void ShowLaunchProblemsWith(void (*show)(const std::string& text)) {
+    showLaunchProblem = show;
+}
 
 const ShellStart kNativeShellStart = {PosixShellOpen};

@@ -39,3 +39,6 @@ LaunchPlan PlanLaunch(const char* file, const char* parameters, const char* dire
 // Starts a planned program and returns once it runs (or could not run),
 // never waiting for it to end.
 long StartDetached(const LaunchPlan& plan);
+
+// Where a launch that cannot be made is told (standard error unless set).
+void ShowLaunchProblemsWith(void (*show)(const std::string& text));

@@ -1,5 +1,5 @@
-// The patcher's window on POSIX is the terminal: status texts on standard
-// output (rewritten in place on a terminal, one line each elsewhere), message
+// The patcher's window on POSIX is the terminal: the window's intro lines,
+// then the status texts on standard output (rewritten in place on a terminal, one line each elsewhere), message
 // boxes on standard error. A box waits for Enter only when someone can press
 // it, so scripts and CI never hang.
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "patcher_ui.h"
 #include "posix_console_ui.h"
 
 namespace {
@@ -55,8 +56,10 @@ const PatcherUi kConsoleUi = {ConsoleShowStatus, ConsoleShowMessageBox, ConsoleE
 
 }  // namespace
 
-const PatcherUi& ConsoleUi() {
+const PatcherUi& StartConsoleUi() {
     statusOnTerminal = isatty(STDOUT_FILENO);
+    std::fprintf(stdout, "%s\n\n", kPatcherIntroText);
+    std::fflush(stdout);
     return kConsoleUi;
 }
 

@@ -30,7 +30,14 @@ title="Q8R: Patch Update Tool v1.0"
 if id=$(wait_for_window "$title" 600); then
     pass "the window is on the desktop, managed"
     check_true "the manager framed it" "xprop -id $id _NET_FRAME_EXTENTS | grep -q ' = '"
-    import -window root "$work/window.png" 2>/dev/null && echo "screenshot: $work/window.png"
+    # The window while the videos are patched, for the README.
+    while kill -0 "$driven" 2>/dev/null; do
+        if grep -q '^status=Current Operation: Patching cutscene' "$work/run.log" 2>/dev/null; then
+            import -frame -window "$id" "$work/patcher-videos.png" 2>/dev/null && echo "screenshot: $work/patcher-videos.png"
+            break
+        fi
+        sleep 0.05
+    done
 else
     fail "the window is on the desktop"
 fi
