@@ -136,9 +136,15 @@ int StartDialogReading(const DesktopDialogs& dialogs, const std::vector<std::str
     return pipeEnds[1];
 }
 
+// The end of its input closes the window (--auto-close); one that does not
+// go by itself is ended.
 void EndDialogReading(int input, int process) {
     if (input < 0) return;
     close(input);
+    for (int tries = 0; tries < 40; ++tries) {
+        if (waitpid(process, nullptr, WNOHANG) == process) return;
+        usleep(50000);
+    }
     kill(process, SIGTERM);
     WaitFor(process);
 }

@@ -63,7 +63,7 @@ const PatcherUi& StartDesktopUi(const DesktopDialogs& dialogs) {
     desktop = dialogs;
     if (dialogs.kind == kZenityDialogs) {
         statusInput = StartDialogReading(dialogs,
-                                         {"--progress", "--pulsate", "--no-cancel", "--width", "420", "--title",
+                                         {"--progress", "--pulsate", "--no-cancel", "--auto-close", "--width", "420", "--title",
                                           kPatcherWindowTitle, "--text", " "},
                                          &statusProcess);
         DesktopShowStatus("Current Operation:");

@@ -20,7 +20,7 @@ start_desktop "$work" || exit 1
 cat >"$work/bin/zenity" <<STAND_IN
 #!/bin/bash
 printf '%s\\n' "\$*" >>"$work/zenity.args"
-if [ "\$1" = --progress ]; then tee -a "$work/zenity.status" | exec "$zenity" "\$@"; fi
+[ "\$1" = --progress ] && exec "$zenity" "\$@" < <(tee -a "$work/zenity.status")
 exec "$zenity" "\$@"
 STAND_IN
 # The game, started through "wine", notes that it was.
@@ -61,6 +61,7 @@ Current Operation: Moving sound files...
 Task Finished." "$(sed -n 's/^#.*\\n\\n//p' "$work/zenity.status" | grep -v '^Current Operation:$')"
 check "each box's caption and text" 4 "$(grep -cxF -- "--info --no-markup --title Video Patch Error --text Can't Open Data File" "$work/zenity.args")"
 check "nothing on the terminal road" "" "$(cat "$work/out")"
+check_true "the window goes with the patcher" "! xdotool search --name '^$title\$' >/dev/null 2>&1"
 
 echo "== the launcher: its two choices, then the game"
 mkdir -p "$work/games/Thief2/q8r"
@@ -80,4 +81,36 @@ wait "$run"
 check "the launcher ends with 0" 0 $?
 check_true "its choices are the window's buttons" "grep -qF 'Play Q8R Play Thief2' '$work/zenity.args'"
 check_true "the game is started" "[ -s '$work/game.started' ]"
+echo "== the launcher without wine: Proton of the Steam library"
+mkdir -p "$work/only-zenity" "$work/home/.steam/steam/steamapps/common/Proton 9.0"
+cp "$work/bin/zenity" "$work/only-zenity/"
+printf '#!/bin/sh\necho "$* $STEAM_COMPAT_DATA_PATH" >"%s/proton.started"\n' "$work" \
+    >"$work/home/.steam/steam/steamapps/common/Proton 9.0/proton"
+chmod +x "$work/home/.steam/steam/steamapps/common/Proton 9.0/proton"
+: >"$work/games/Thief2/thief2.exe"
+printf 'install_path Z:%s\r\n' "$(printf '%s' "$work/games/Thief2" | tr / '\\')" >"$work/games/Thief2/Darkinst.cfg"
+bash=$(command -v bash) setsid=$(command -v setsid)
+choose_q8r() {
+    if id=$(wait_for_window "Q8R: Gloamspire  v1.1"); then xdotool windowactivate --sync "$id" key Down Return 2>/dev/null; fi
+}
+env -u WINEPREFIX HOME="$work/home" PATH="$work/only-zenity" "$bash" -c \
+    "cd '$work/games/Thief2' && exec '$setsid' '$launcher' </dev/null >'$work/out' 2>&1" &
+run=$!
+choose_q8r
+wait "$run"
+check "Proton runs the game, with a compat-data folder of ours" \
+    "run $work/games/Thief2/thief2.exe $work/home/.local/share/q8r/proton" "$(cat "$work/proton.started" 2>/dev/null)"
+check_true "that folder is made for it" "[ -d '$work/home/.local/share/q8r/proton' ]"
+
+echo "== neither wine nor Proton: a window says so, and names the Steam Deck road"
+env -u WINEPREFIX HOME="$work/no-steam" PATH="$work/only-zenity" "$bash" -c \
+    "cd '$work/games/Thief2' && exec '$setsid' '$launcher' </dev/null >'$work/out' 2>&1" &
+run=$!
+choose_q8r
+if box=$(wait_for_window "Q8R: Gloamspire  v1.1"); then
+    import -window root "$work/launcher-no-wine.png"
+    xdotool windowactivate --sync "$box" key Return 2>/dev/null
+fi
+wait "$run"
+check_true "the box names the road" "grep -q '^--error --no-markup --title Q8R: Gloamspire  v1.1 --text .*non-Steam game' '$work/zenity.args'"
 e2e_summary

@@ -33,7 +33,11 @@ if id=$(wait_for_window "$title" 600); then
     # The window while the videos are patched, for the README.
     while kill -0 "$driven" 2>/dev/null; do
         if grep -q '^status=Current Operation: Patching cutscene' "$work/run.log" 2>/dev/null; then
-            import -frame -window "$id" "$work/patcher-videos.png" 2>/dev/null && echo "screenshot: $work/patcher-videos.png"
+            # A shot may fall between a percentage's erase and its text: of
+            # a few, the largest file holds the most text.
+            for shot in 1 2 3 4 5 6; do import -frame -window "$id" "$work/shot$shot.png" 2>/dev/null; sleep 0.1; done
+            best=$(ls -S "$work"/shot*.png 2>/dev/null | head -1)
+            [ -n "$best" ] && mv "$best" "$work/patcher-videos.png" && echo "screenshot: $work/patcher-videos.png"
             break
         fi
         sleep 0.05

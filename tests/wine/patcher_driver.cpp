@@ -244,10 +244,11 @@ int main(int argc, char** argv) {
     }
 
     // A scroll-bar colour of its own, so that the background check cannot
-    // pass by chance with a white or grey brush; put back at the end.
+    // pass by chance with a white or grey brush; put back at the end. A
+    // watched run keeps the usual colours: its pictures go to the README.
     const int scrollBar = COLOR_SCROLLBAR;
     const COLORREF usualScrollBar = GetSysColor(COLOR_SCROLLBAR);
-    const COLORREF testScrollBar = RGB(0x12, 0x9A, 0x56);
+    const COLORREF testScrollBar = watch ? usualScrollBar : RGB(0x12, 0x9A, 0x56);
     SetSysColors(1, &scrollBar, &testScrollBar);
 
     PROCESS_INFORMATION process = Start(patcher, wideFolder);
