@@ -170,7 +170,8 @@ void RerunInTerminalEmulator(const char* marker) {
         const std::string program = FindOnSearchPath(searchPath, emulator.program);
         if (program.empty()) continue;
         setenv(marker, "1", 1);
-        std::vector<char*> argv = ArgumentVector(program, {emulator.runOption, self});
+        const std::vector<std::string> arguments = {emulator.runOption, self};
+        std::vector<char*> argv = ArgumentVector(program, arguments);
         execv(argv[0], argv.data());
         unsetenv(marker);
     }

@@ -63,6 +63,28 @@ check "each box's caption and text" 4 "$(grep -cxF -- "--info --no-markup --titl
 check "nothing on the terminal road" "" "$(cat "$work/out")"
 check_true "the window goes with the patcher" "! xdotool search --name '^$title\$' >/dev/null 2>&1"
 
+echo "== the patcher with no dialog program: it runs in a terminal emulator"
+if xterm=$(command -v xterm); then
+    mkdir -p "$work/only-xterm"
+    ln -s "$xterm" "$work/only-xterm/xterm"
+    game=$work/game-in-terminal
+    "$src/tests/e2e/make_game_folder.sh" "$game" >/dev/null
+    PATH="$work/only-xterm" "$(command -v bash)" -c "cd '$game' && exec '$(command -v setsid)' '$patcher' </dev/null >'$work/out' 2>&1" &
+    run=$!
+    if id=$(xdotool search --sync --onlyvisible --class xterm 2>/dev/null | head -1) && [ -n "$id" ]; then
+        pass "a terminal window is opened"
+        # Its boxes wait for Enter, and so does its end, so the texts stay until read.
+        for _ in 1 2 3 4 5; do sleep 1; xdotool windowactivate --sync "$id" key Return 2>/dev/null; done
+    else
+        fail "a terminal window is opened"
+    fi
+    for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+    check_true "the run went through there" "[ ! -e '$game/q8r.exe' ] && [ -f '$game/q8r/Darkinst.cfg' ]"
+    check_true "and the window closed once Enter was pressed" "! kill -0 $run 2>/dev/null"
+else
+    skip "no xterm (scripts/install-deps.sh installs it)"
+fi
+
 echo "== the launcher: its two choices, then the game"
 mkdir -p "$work/games/Thief2/q8r"
 printf 'install_path C:\\Games\\Thief2\r\n' >"$work/games/Thief2/Darkinst.cfg"
