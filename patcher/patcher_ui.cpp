@@ -14,6 +14,10 @@ void SetStatus(const char* text) {
     CurrentPlatform().ui.showStatus(text);
 }
 
+void StayResponsive() {
+    if (CurrentPlatform().ui.stayResponsive) CurrentPlatform().ui.stayResponsive();
+}
+
 void ShowMessageBox(const char* text, const char* caption, unsigned style) {
     CurrentPlatform().ui.showMessageBox(text, caption, style);
 }

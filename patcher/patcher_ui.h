@@ -13,5 +13,7 @@ constexpr unsigned kMessageBoxOk = 0;       // one OK button, no icon
 constexpr unsigned kMessageBoxError = 16;   // one OK button and the error icon
 
 void SetStatus(const char* text);
+// Between the items of a long step, so that the window keeps answering.
+void StayResponsive();
 void ShowMessageBox(const char* text, const char* caption, unsigned style);
 [[noreturn]] void EndProgram(int exitCode);

@@ -52,7 +52,7 @@ void ConsoleEndProgram(int exitCode) {
     std::exit(exitCode);
 }
 
-const PatcherUi kConsoleUi = {ConsoleShowStatus, ConsoleShowMessageBox, ConsoleEndProgram};
+const PatcherUi kConsoleUi = {ConsoleShowStatus, ConsoleShowMessageBox, ConsoleEndProgram, nullptr};
 
 }  // namespace
 

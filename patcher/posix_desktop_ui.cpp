@@ -55,7 +55,7 @@ void DesktopEndProgram(int exitCode) {
     std::exit(exitCode);
 }
 
-const PatcherUi kDesktopUi = {DesktopShowStatus, DesktopShowMessageBox, DesktopEndProgram};
+const PatcherUi kDesktopUi = {DesktopShowStatus, DesktopShowMessageBox, DesktopEndProgram, nullptr};
 
 }  // namespace
 

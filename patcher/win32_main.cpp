@@ -73,6 +73,16 @@ void WindowShowStatus(const char* text) {
     HandleWaitingMessages();
 }
 
+// Between a step's items: the queue is read at most every 50 ms, which
+// costs nothing beside a file operation.
+void WindowStayResponsive() {
+    static DWORD lastRead = 0;
+    const DWORD now = GetTickCount();
+    if (now - lastRead < 50) return;
+    lastRead = now;
+    HandleWaitingMessages();
+}
+
 // The window stays with its last text, answering the system, then goes.
 void ShowFinishedForAWhile() {
     const DWORD start = GetTickCount();
@@ -90,13 +100,13 @@ void WindowEndProgram(int exitCode) {
     std::exit(exitCode);
 }
 
-const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram};
+const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram, WindowStayResponsive};
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
-    // A single step (a folder of thousands of voices) may read no messages
-    // for longer than 5 s; left to itself, Windows would then draw a frozen
+    // One call of the shell's file operation (a folder of thousands of
+    // voices) may read no messages for longer than 5 s; left to itself, Windows would then draw a frozen
     // "not responding" ghost over the window and its status line.
     DisableProcessWindowsGhosting();
     if (AnotherInstanceHolds(kClassName)) return -1;

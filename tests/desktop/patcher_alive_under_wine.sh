@@ -19,8 +19,8 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 game=$work/game
 "$src/tests/e2e/make_game_folder.sh" "$game" "$src/scripts/wine-run $WINEPREFIX $tool" >/dev/null
-# Voices enough that moving them is a step one can watch.
-for i in $(seq 400); do printf 'voice %d' "$i" >"$game/q8r/snd/zaya/english/extra$i.wav"; done
+# Voices enough that moving them is a step one can watch, and ping within.
+for i in $(seq 3000); do printf 'voice %d' "$i" >"$game/q8r/snd/zaya/english/extra$i.wav"; done
 
 "$src/scripts/wine-run" "$WINEPREFIX" cmd /c ver >/dev/null 2>&1
 "$src/scripts/wine-run" "$WINEPREFIX" "$driver" "$(winpath "$work/run.log")" "$(winpath "$patcher")" \
@@ -66,6 +66,10 @@ check_true "\"Moving sound files...\" is seen" "grep -qxF 'status=Current Operat
 check_true "\"Task Finished.\" is seen" "grep -qxF 'status=Task Finished.' '$log'"
 check_true "the cutscenes' percentages are seen" "grep -q '^status=Current Operation: Patching cutscene CS30.avi' '$log'"
 check_true "the window answered throughout the run" "[ \"$(value answered)\" -gt 5 ] && [ \"$(value unanswered)\" = 0 ]"
+# Without reading its queue within the step the window answers there at most
+# once, a ping left over from the step before, when the step's text is set.
+check_true "the window answered while the voices moved ($(value answered.moving-sounds))" \
+    "[ \"$(value answered.moving-sounds)\" -ge 2 ]"
 check_true "\"Task Finished.\" stays on screen" "[ \"$(value finished.seen)\" -ge 2 ]"
 check "the close request changed nothing: no box, a normal end" "0 0" "$(value boxes) $(value exit)"
 e2e_summary

@@ -13,7 +13,9 @@
 //   --watch          note each status text as it changes, how often
 //                    "Task Finished." was seen, and how often the window
 //                    answered a message sent to it again and again while
-//                    it ran (answered=, unanswered=); once the first step's text
+//                    it ran (answered=, unanswered=, and
+//                    answered.moving-sounds= while the status line read
+//                    "Moving sound files..."); once the first step's text
 //                    shows, ask the window to close, as a window
 //                    manager's close button does
 #include <windows.h>
@@ -185,7 +187,9 @@ struct Pinger {
     HANDLE process;
     volatile LONG answered;
     volatile LONG unanswered;
+    volatile LONG answeredMovingSounds;
 };
+
 
 DWORD WINAPI PingUntilEnd(void* parameter) {
     Pinger* pinger = static_cast<Pinger*>(parameter);
@@ -193,6 +197,9 @@ DWORD WINAPI PingUntilEnd(void* parameter) {
         DWORD_PTR result = 0;
         if (SendMessageTimeoutA(pinger->window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result)) {
             InterlockedIncrement(&pinger->answered);
+            // Answered within the step, not only at the next status text.
+            if (TextOf(StatusLine(pinger->window)) == "Current Operation: Moving sound files...")
+                InterlockedIncrement(&pinger->answeredMovingSounds);
         } else if (IsWindow(pinger->window)) {
             InterlockedIncrement(&pinger->unanswered);
         }
@@ -261,7 +268,7 @@ int main(int argc, char** argv) {
     std::string lastStatus;
     int finishedSeen = 0;
     bool askedToClose = false;
-    Pinger pinger = {nullptr, process.hProcess, 0, 0};
+    Pinger pinger = {nullptr, process.hProcess, 0, 0, 0};
     HANDLE pingThread = nullptr;
     DWORD waited = 0;
     for (; waited < timeoutMs; waited += 20) {
@@ -345,6 +352,7 @@ int main(int argc, char** argv) {
         WaitForSingleObject(pingThread, 70000);
         Log("answered=" + std::to_string(pinger.answered));
         Log("unanswered=" + std::to_string(pinger.unanswered));
+        Log("answered.moving-sounds=" + std::to_string(pinger.answeredMovingSounds));
         Log("finished.seen=" + std::to_string(finishedSeen));
     }
     Log("boxes=" + std::to_string(boxes));
