@@ -288,7 +288,14 @@ TEST_F(WineLayout, LaunchGameStartsTheGameThroughWineInTheModFolder) {
     } buttons[] = {{kModWorkingDirectory, "drive_c/GAMES/thief2/Q8R"}, {kParentWorkingDirectory, "drive_c/GAMES"}};
     for (const auto& button : buttons) {
         fs::remove(game_.Root() / "wine-record");
+        testing::internal::CaptureStdout();
         LaunchGame(button.directory);
+        // On a terminal the player is told what starts.
+        EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Starting " + Unix("bin/wine") + " " +
+                                                                   Unix("prefix/dosdevices/c:/GAMES/thief2/THIEF2.EXE") + " in ",
+                                                               0),
+                  0u)
+            << button.directory;
         const std::string got = AwaitFile(game_, "wine-record");
         const std::string firstLine = got.substr(0, got.find('\n'));
         EXPECT_TRUE(SameFolder(firstLine, game_.Root() / button.expected)) << button.directory << ": " << got;
