@@ -30,6 +30,9 @@ struct PatcherUi {
     void (*showMessageBox)(const char* text, const char* caption, unsigned style);
     // Ends the process with `exitCode`; never returns to its caller.
     void (*endProgram)(int exitCode);
+    // Called often during a long step; lets a window answer the system.
+    // Null where nothing needs it.
+    void (*stayResponsive)();
 };
 
 // The one request the launcher makes of the desktop shell: open a program in

@@ -1,6 +1,7 @@
 // The POSIX stand-in for the shell's "Open": a program started in a working
 // directory, detached, with its arguments passed as they are. A Windows
-// program goes to Wine, whose prefix maps its drive letters.
+// program goes to Wine, whose prefix maps its drive letters: the wine on the
+// PATH, else the newest Proton of the player's Steam libraries.
 #pragma once
 
 #include <string>
@@ -10,6 +11,8 @@
 struct LaunchEnvironment {
     std::string searchPath;        // $PATH
     std::string winePrefix;        // $WINEPREFIX, else $HOME/.wine
+    bool winePrefixGiven = false;  // $WINEPREFIX was set
+    std::string home;              // $HOME, where Steam keeps its libraries
     std::string workingDirectory;  // absolute
 };
 
@@ -27,7 +30,18 @@ struct LaunchPlan {
     std::string reason;            // why not, for the player
     std::vector<std::string> arguments;  // arguments[0] is the program, absolute
     std::string directory;         // where the program starts
+    std::vector<std::string> variables;  // NAME=value, set for the program
+    std::string folderToMake;      // made (with its parents) before it starts
 };
+
+// The newest `proton` script of the Steam libraries under `home` (Steam's
+// own folders, the Flatpak's, every library folder they list, and
+// compatibilitytools.d), and the Steam folder it was found through.
+struct ProtonFound {
+    std::string proton;
+    std::string steamRoot;
+};
+ProtonFound FindProton(const std::string& home);
 
 // A path such as "C:\Games" or "c:/games".
 bool HasDriveLetter(const char* path);
@@ -39,3 +53,6 @@ LaunchPlan PlanLaunch(const char* file, const char* parameters, const char* dire
 // Starts a planned program and returns once it runs (or could not run),
 // never waiting for it to end.
 long StartDetached(const LaunchPlan& plan);
+
+// Where a launch that cannot be made is told (standard error unless set).
+void ShowLaunchProblemsWith(void (*show)(const std::string& text));

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "left_behind.h"
+#include "patcher_ui.h"
 
 // Why an item stayed, completing "could not be moved: ...".
 const char* const kWhyFolderInWay = "a folder of that name is in the way";
@@ -192,6 +193,7 @@ bool TakeListed(const ItemAccess& access, const std::vector<WalkItem>& items,
                 const std::function<void(const WalkItem&)>& take) {
     bool allGone = true;
     for (const WalkItem& item : items) {
+        StayResponsive();
         firstFailure = {};
         const WalkItem left = access.inspect(item.path);
         if (!left.exists) continue;
@@ -217,6 +219,7 @@ bool DeleteListed(const ItemAccess& access, const std::vector<WalkItem>& items) 
 bool CopyListed(const ItemAccess& access, const std::vector<WalkItem>& items, const std::string& folder) {
     bool copied = true;
     for (const WalkItem& item : items) {
+        StayResponsive();
         firstFailure = {};
         if (CopyWhole(access, item, folder, false)) continue;
         copied = false;

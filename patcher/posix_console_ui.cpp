@@ -1,5 +1,5 @@
-// The patcher's window on POSIX is the terminal: status texts on standard
-// output (rewritten in place on a terminal, one line each elsewhere), message
+// The patcher's window on POSIX is the terminal: the window's intro lines,
+// then the status texts on standard output (rewritten in place on a terminal, one line each elsewhere), message
 // boxes on standard error. A box waits for Enter only when someone can press
 // it, so scripts and CI never hang.
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "patcher_ui.h"
 #include "posix_console_ui.h"
 
 namespace {
@@ -51,12 +52,14 @@ void ConsoleEndProgram(int exitCode) {
     std::exit(exitCode);
 }
 
-const PatcherUi kConsoleUi = {ConsoleShowStatus, ConsoleShowMessageBox, ConsoleEndProgram};
+const PatcherUi kConsoleUi = {ConsoleShowStatus, ConsoleShowMessageBox, ConsoleEndProgram, nullptr};
 
 }  // namespace
 
-const PatcherUi& ConsoleUi() {
+const PatcherUi& StartConsoleUi() {
     statusOnTerminal = isatty(STDOUT_FILENO);
+    std::fprintf(stdout, "%s\n\n", kPatcherIntroText);
+    std::fflush(stdout);
     return kConsoleUi;
 }
 

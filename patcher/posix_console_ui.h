@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
-const PatcherUi& ConsoleUi();
+// Shows the intro lines and gives the terminal's PatcherUi.
+const PatcherUi& StartConsoleUi();
 // Ends a status line left open on a terminal.
 void FinishConsoleUi();

@@ -1,5 +1,6 @@
 // Q8RPatcher on Windows: one guard, one small status window, one pass of the
-// event loop that runs the whole task sequence.
+// event loop that runs the whole task sequence. While it runs, each status
+// text lets the window handle what the system sent it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -15,10 +16,6 @@
 namespace {
 
 const char kClassName[] = "Q8RPatcher";
-const char kWindowTitle[] = "Q8R: Patch Update Tool v1.0";
-const char kIntroText[] =
-    "Updating Q8R v1.0 structure to the new v1.1 structure.\n"
-    "This is a one time operation and will take a few minutes.";
 const char kStatusText[] = "Current Operation:";
 const char kFolderNameCaption[] = "Q8R Patcher";
 const char kFolderNameText[] =
@@ -27,12 +24,20 @@ const char kFolderNameText[] =
     "Nothing was changed. Rename the game folder (and the folders above it) to plain Latin "
     "letters, for example C:\\Games\\Thief2, and start the patcher again.";
 
+// How long "Task Finished." stays on screen before the window goes.
+const DWORD kFinishedShownMs = 2000;
+
 HWND patcherWindow = nullptr;
 HWND statusLine = nullptr;
+// From the window's first showing until the sequence has returned.
+bool sequenceRunning = true;
 
 LRESULT CALLBACK PatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
+            // The window has no close box, but a window manager (under Wine)
+            // adds one: closed in the middle, the migration would stop half done.
+            if (sequenceRunning) return 0;
             DestroyWindow(window);
             return 0;
         case WM_DESTROY:
@@ -43,10 +48,50 @@ LRESULT CALLBACK PatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     }
 }
 
-// No messages are pumped while the sequence runs, so the text is painted here.
+// Keys and clicks, on the window and on its frame: the run takes no input,
+// and a drag of the title bar would hold the run in the system's move loop.
+bool IsPlayerInput(UINT message) {
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// Paint, the window manager's pings (Wine answers them while the queue is
+// read) and whatever else the system sent; nothing here calls the sequence,
+// so no step runs twice. A quit request can only come from outside while the
+// window cannot be closed, and is dropped.
+void HandleWaitingMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT || IsPlayerInput(message.message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
 void WindowShowStatus(const char* text) {
     SetWindowTextA(statusLine, text);
     UpdateWindow(statusLine);
+    HandleWaitingMessages();
+}
+
+// Between a step's items: the queue is read at most every 50 ms, which
+// costs nothing beside a file operation.
+void WindowStayResponsive() {
+    static DWORD lastRead = 0;
+    const DWORD now = GetTickCount();
+    if (now - lastRead < 50) return;
+    lastRead = now;
+    HandleWaitingMessages();
+}
+
+// The window stays with its last text, answering the system, then goes.
+void ShowFinishedForAWhile() {
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < kFinishedShownMs; waited = GetTickCount() - start) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kFinishedShownMs - waited, QS_ALLINPUT);
+        HandleWaitingMessages();
+    }
 }
 
 void WindowShowMessageBox(const char* text, const char* caption, unsigned style) {
@@ -57,7 +102,7 @@ void WindowEndProgram(int exitCode) {
     std::exit(exitCode);
 }
 
-const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram};
+const PatcherUi kWindowUi = {WindowShowStatus, WindowShowMessageBox, WindowEndProgram, WindowStayResponsive};
 
 bool RunsElevated() {
     HANDLE token;
@@ -89,9 +134,9 @@ bool StaleUnderVirtualStore(std::string* twin) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
-    // The sequence runs without reading messages; left to itself, Windows
-    // would draw a frozen "not responding" ghost over the window after 5 s
-    // and the status line would stop moving on screen.
+    // One call of the shell's file operation (a folder of thousands of
+    // voices) may read no messages for longer than 5 s; left to itself, Windows would then draw a frozen
+    // "not responding" ghost over the window and its status line.
     DisableProcessWindowsGhosting();
     if (AnotherInstanceHolds(kClassName)) return -1;
 
@@ -125,9 +170,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
 
     const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - 200;
     const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 60;
-    patcherWindow = CreateWindowExA(0, kClassName, kWindowTitle, WS_CAPTION, left, top, 400, 120,
+    patcherWindow = CreateWindowExA(0, kClassName, kPatcherWindowTitle, WS_CAPTION, left, top, 400, 120,
                                     nullptr, nullptr, hInstance, nullptr);
-    CreateWindowExA(0, "STATIC", kIntroText, WS_CHILD | WS_VISIBLE, 5, 5, 385, 40,
+    CreateWindowExA(0, "STATIC", kPatcherIntroText, WS_CHILD | WS_VISIBLE, 5, 5, 385, 40,
                                  patcherWindow, nullptr, hInstance, nullptr);
     statusLine = CreateWindowExA(0, "STATIC", kStatusText, WS_CHILD | WS_VISIBLE, 10, 60, 360, 20,
                                  patcherWindow, nullptr, hInstance, nullptr);
@@ -141,7 +186,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int showCommand) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        if (RunTaskSequence() == 1) break;
+        const int finished = RunTaskSequence();
+        sequenceRunning = false;
+        if (finished == 1) {
+            ShowFinishedForAWhile();
+            break;
+        }
         if (message.message == WM_QUIT) break;
     }
 

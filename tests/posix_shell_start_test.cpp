@@ -119,6 +119,59 @@ TEST_F(WineLayout, DrivePathsGoThroughThePrefixAndWine) {
     }
 }
 
+// Without wine on the PATH, the newest Proton of the Steam libraries runs the
+// game, with a compat-data folder of its own unless WINEPREFIX names a
+// Proton prefix; a prefix Proton has yet to make maps only Z:.
+TEST_F(WineLayout, WithoutWineProtonOfASteamLibraryRunsTheGame) {
+    const std::string home = Unix("home");
+    WriteScript(game_, "home/.local/share/Steam/steamapps/common/Proton 9.0/proton", "exit 0\n");
+    WriteScript(game_, "library/steamapps/common/Proton 10.0/proton", "exit 0\n");
+    WriteScript(game_, "library/steamapps/common/Thief 2/proton", "exit 0\n");  // not a Proton
+    game_.Write("home/.local/share/Steam/steamapps/libraryfolders.vdf",
+                "\"libraryfolders\"\n{\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + Unix("library") + "\"\n\t}\n}\n");
+    const std::string proton10 = Unix("library/steamapps/common/Proton 10.0/proton");
+
+    LaunchEnvironment own = environment_;
+    own.searchPath = "/nonexistent";
+    own.home = home;
+    own.winePrefix = home + "/.wine";
+    LaunchEnvironment protonPrefix = own;
+    protonPrefix.winePrefix = Unix("compatdata/pfx");
+    protonPrefix.winePrefixGiven = true;
+    game_.MakeFolder("compatdata/pfx/dosdevices");
+    fs::create_directory_symlink(game_.Root() / "drive_c", game_.Root() / "compatdata/pfx/dosdevices/c:");
+    const std::string zPath = "Z:" + Unix("drive_c/GAMES/thief2/THIEF2.EXE");
+    const struct {
+        const char* name;
+        const std::string file;
+        const LaunchEnvironment* environment;
+        std::string compatData;
+    } cases[] = {
+        {"a Z: path in a prefix of our own", zPath, &own, home + "/.local/share/q8r/proton"},
+        {"a C: path in the player's Proton prefix", "C:\\Games\\Thief2\\thief2.exe", &protonPrefix,
+         Unix("compatdata")},
+    };
+    for (const auto& c : cases) {
+        const LaunchPlan plan = PlanLaunch(c.file.c_str(), nullptr, ".//q8r", *c.environment);
+        ASSERT_EQ(plan.result, kStartedProgram) << c.name << ": " << plan.reason;
+        ASSERT_EQ(plan.arguments.size(), 3u) << c.name;
+        EXPECT_EQ(plan.arguments[0], proton10) << c.name;
+        EXPECT_EQ(plan.arguments[1], "run") << c.name;
+        EXPECT_TRUE(SameFolder(plan.directory, game_.Root() / "drive_c/GAMES/thief2/Q8R")) << c.name;
+        EXPECT_EQ(plan.variables, (std::vector<std::string>{"STEAM_COMPAT_DATA_PATH=" + c.compatData,
+                                                             "STEAM_COMPAT_CLIENT_INSTALL_PATH=" + home +
+                                                                 "/.local/share/Steam"}))
+            << c.name;
+        EXPECT_EQ(plan.folderToMake, c.compatData) << c.name;
+    }
+
+    LaunchEnvironment nothing = own;
+    nothing.home = Unix("empty-home");
+    const LaunchPlan refused = PlanLaunch("C:\\Games\\Thief2\\thief2.exe", nullptr, ".", nothing);
+    EXPECT_EQ(refused.result, kNoAssociation);
+    EXPECT_NE(refused.reason.find("non-Steam game"), std::string::npos) << refused.reason;
+}
+
 TEST_F(WineLayout, PathsWithoutADriveAreOurOwn) {
     const LaunchPlan plan = PlanLaunch("Thief2.exe", "-x", ".", environment_);
     ASSERT_EQ(plan.result, kStartedProgram) << plan.reason;
@@ -235,7 +288,14 @@ TEST_F(WineLayout, LaunchGameStartsTheGameThroughWineInTheModFolder) {
     } buttons[] = {{kModWorkingDirectory, "drive_c/GAMES/thief2/Q8R"}, {kParentWorkingDirectory, "drive_c/GAMES"}};
     for (const auto& button : buttons) {
         fs::remove(game_.Root() / "wine-record");
+        testing::internal::CaptureStdout();
         LaunchGame(button.directory);
+        // On a terminal the player is told what starts.
+        EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Starting " + Unix("bin/wine") + " " +
+                                                                   Unix("prefix/dosdevices/c:/GAMES/thief2/THIEF2.EXE") + " in ",
+                                                               0),
+                  0u)
+            << button.directory;
         const std::string got = AwaitFile(game_, "wine-record");
         const std::string firstLine = got.substr(0, got.find('\n'));
         EXPECT_TRUE(SameFolder(firstLine, game_.Root() / button.expected)) << button.directory << ": " << got;

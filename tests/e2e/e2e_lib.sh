@@ -130,12 +130,21 @@ expected_migrated_tree() {
     done
 }
 
-# run_patcher GAME: runs $patcher there with no terminal; sets code, out, err
-# (uses $scratch for the captured output).
+patcher_intro='Updating Q8R v1.0 structure to the new v1.1 structure.
+This is a one time operation and will take a few minutes.'
+
+# run_patcher GAME: runs $patcher there with no terminal; sets code, out
+# (without the intro lines), intro (yes when they came first), err (uses
+# $scratch for the captured output).
 run_patcher() {
     (cd "$1" && "$patcher" </dev/null >"$scratch/out" 2>"$scratch/err")
     code=$?
     out=$(cat "$scratch/out")
+    intro=no
+    if [ "$(head -n 3 <<<"$out")" = "$patcher_intro" ]; then
+        intro=yes
+        out=$(tail -n +4 <<<"$out")
+    fi
     err=$(cat "$scratch/err")
 }
 

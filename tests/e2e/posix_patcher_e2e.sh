@@ -49,6 +49,7 @@ scenario_full_migration() {
     cp -a "$game" "$scratch/full/before"
     run_patcher "$game"
     check "normal run ends with 0" 0 "$code"
+    check "the window's intro lines come first" yes "$intro"
 
     expected_migrated_tree "$scratch/full/before" "$scratch/full/expected"
     local video

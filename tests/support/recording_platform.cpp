@@ -59,7 +59,7 @@ Platform Recording(Recorder* record) {
     Platform platform = CurrentPlatform();
     carriedOut = platform.operations;
     platform.operations = {RecordMove, RecordCopy, RecordDelete};
-    platform.ui = {RecordStatus, RecordBox, RecordEnd};
+    platform.ui = {RecordStatus, RecordBox, RecordEnd, nullptr};
     platform.shell = {RecordShellOpen};
     return platform;
 }

@@ -4,12 +4,20 @@
 // box is dismissed with its OK button.
 //
 // patcher_driver LOG PATCHER GAME_DIR [--second-start] [--pause-at-box DIR]
-//                [--read-only RELATIVE]... [--timeout SECONDS]
+//                [--read-only RELATIVE]... [--timeout SECONDS] [--watch]
 //   --second-start   at the first box, start a second patcher in the same
 //                    folder and note its exit code and any window it shows
 //   --pause-at-box   at the first box, create DIR\box.ready and wait for
 //                    DIR\box.go (so a screenshot can be taken)
 //   --read-only      give GAME_DIR\RELATIVE the read-only attribute first
+//   --watch          note each status text as it changes, how often
+//                    "Task Finished." was seen, and how often the window
+//                    answered a message sent to it again and again while
+//                    it ran (answered=, unanswered=, and
+//                    answered.moving-sounds= while the status line read
+//                    "Moving sound files..."); once the first step's text
+//                    shows, ask the window to close, as a window
+//                    manager's close button does
 #include <windows.h>
 #include <shellapi.h>
 
@@ -171,6 +179,34 @@ std::string BoxButtons(HWND box) {
     return buttons;
 }
 
+// Messages the window's thread must take from its queue to answer, as a
+// window manager's ping needs, sent one after the other from a thread of
+// their own so that the watch misses no text meanwhile.
+struct Pinger {
+    HWND window;
+    HANDLE process;
+    volatile LONG answered;
+    volatile LONG unanswered;
+    volatile LONG answeredMovingSounds;
+};
+
+
+DWORD WINAPI PingUntilEnd(void* parameter) {
+    Pinger* pinger = static_cast<Pinger*>(parameter);
+    while (WaitForSingleObject(pinger->process, 100) == WAIT_TIMEOUT) {
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(pinger->window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result)) {
+            InterlockedIncrement(&pinger->answered);
+            // Answered within the step, not only at the next status text.
+            if (TextOf(StatusLine(pinger->window)) == "Current Operation: Moving sound files...")
+                InterlockedIncrement(&pinger->answeredMovingSounds);
+        } else if (IsWindow(pinger->window)) {
+            InterlockedIncrement(&pinger->unanswered);
+        }
+    }
+    return 0;
+}
+
 bool WaitForFile(const std::string& path, DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 50) {
         if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
@@ -195,6 +231,7 @@ int main(int argc, char** argv) {
     const std::wstring patcher = wide[2];
     const std::wstring wideFolder = wide[3];
     bool secondStart = false;
+    bool watch = false;
     std::string pauseFolder;
     DWORD timeoutMs = 480000;
     for (int i = 4; i < argc; ++i) {
@@ -206,16 +243,19 @@ int main(int argc, char** argv) {
         } else if (option == "--read-only" && i + 1 < argc) {
             const std::string path = folder + "\\" + argv[++i];
             if (!SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) Log("read-only-failed=" + Escaped(path));
+        } else if (option == "--watch") {
+            watch = true;
         } else if (option == "--timeout" && i + 1 < argc) {
             timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         }
     }
 
     // A scroll-bar colour of its own, so that the background check cannot
-    // pass by chance with a white or grey brush; put back at the end.
+    // pass by chance with a white or grey brush; put back at the end. A
+    // watched run keeps the usual colours: its pictures go to the README.
     const int scrollBar = COLOR_SCROLLBAR;
     const COLORREF usualScrollBar = GetSysColor(COLOR_SCROLLBAR);
-    const COLORREF testScrollBar = RGB(0x12, 0x9A, 0x56);
+    const COLORREF testScrollBar = watch ? usualScrollBar : RGB(0x12, 0x9A, 0x56);
     SetSysColors(1, &scrollBar, &testScrollBar);
 
     PROCESS_INFORMATION process = Start(patcher, wideFolder);
@@ -225,6 +265,11 @@ int main(int argc, char** argv) {
     }
     HWND window = nullptr;
     int boxes = 0;
+    std::string lastStatus;
+    int finishedSeen = 0;
+    bool askedToClose = false;
+    Pinger pinger = {nullptr, process.hProcess, 0, 0, 0};
+    HANDLE pingThread = nullptr;
     DWORD waited = 0;
     for (; waited < timeoutMs; waited += 20) {
         if (!window) {
@@ -232,6 +277,22 @@ int main(int argc, char** argv) {
             if (!found.empty()) {
                 window = found.front();
                 LogPatcherWindow(window);
+            }
+        }
+        if (watch && window && !pingThread) {
+            pinger.window = window;
+            pingThread = CreateThread(nullptr, 0, PingUntilEnd, &pinger, 0, nullptr);
+        }
+        if (watch && window && IsWindow(window)) {
+            const std::string status = TextOf(StatusLine(window));
+            if (status == "Task Finished." && IsWindowVisible(window)) ++finishedSeen;
+            if (status != lastStatus) {
+                lastStatus = status;
+                Log("status=" + Escaped(status));
+                if (!askedToClose && status != "Current Operation:") {
+                    askedToClose = true;
+                    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                }
             }
         }
         std::vector<HWND> open = TopLevelWindows(process.dwProcessId, "#32770");
@@ -287,6 +348,13 @@ int main(int argc, char** argv) {
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     SetSysColors(1, &scrollBar, &usualScrollBar);
+    if (pingThread) {
+        WaitForSingleObject(pingThread, 70000);
+        Log("answered=" + std::to_string(pinger.answered));
+        Log("unanswered=" + std::to_string(pinger.unanswered));
+        Log("answered.moving-sounds=" + std::to_string(pinger.answeredMovingSounds));
+        Log("finished.seen=" + std::to_string(finishedSeen));
+    }
     Log("boxes=" + std::to_string(boxes));
     Log("exit=" + std::to_string(static_cast<int>(code)));
     std::fclose(logFile);
