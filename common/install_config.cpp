@@ -7,6 +7,7 @@
 
 #include "file_replacement.h"
 #include "platform.h"
+#include "side_names.h"
 
 const ConfigKey kInstallPathKey = {"install_path", 13};
 const ConfigKey kResnameBaseKey = {"resname_base", 13};
@@ -19,7 +20,7 @@ namespace {
 const char kEndMarker = 0x1A;
 const size_t kWriteStretch = 1 << 20;
 const size_t kReadChunk = 4096;
-const char* const kTemporarySuffix = ".q8r-tmp";
+const char* const kTemporarySuffix = kRewriteSuffix;
 
 }  // namespace
 

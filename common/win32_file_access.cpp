@@ -179,7 +179,7 @@ bool RemoveByReplacing(const std::wstring& name) {
     const DWORD attributes = GetFileAttributesW(name.c_str());
     const bool taken = attributes == INVALID_FILE_ATTRIBUTES ? TakenThoughUnseen(name)
                                                              : !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    const std::wstring ours = name + L".q8r-gone";
+    const std::wstring ours = name + WideSuffix(kRemovalSuffix);
     const HANDLE made = taken ? CreateFileW(ours.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr)
                               : INVALID_HANDLE_VALUE;

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+
+#include "side_names.h"
 
 // The whole name of the ANSI `path` in UTF-16, as the system completes it
 // from the working directory.
@@ -19,6 +22,11 @@ bool LongWideName(const char* path, std::wstring* whole);
 // the same characters; false where the code page has no such spelling (it
 // would put '?' or a look-alike letter in place, naming another file).
 bool SpellInAnsi(const std::wstring& wide, std::string* ansi);
+
+// A suffix of the side-name table (side_names.h, plain ASCII) in UTF-16.
+inline std::wstring WideSuffix(const char* suffix) {
+    return std::wstring(suffix, suffix + std::strlen(suffix));
+}
 
 enum class NameReach { kOwnName, kElsewhere, kUnknown };
 
