@@ -109,7 +109,7 @@ bool Win32Rename(const char* from, const char* to) {
     }
     return ChangeWhenUnlocked([&] {
         return gFileCalls.moveFileEx(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
-    });
+    }, source);
 }
 
 // The whole name `name` with its last element as its folder spells it.
@@ -138,7 +138,7 @@ bool Win32Replace(const char* from, const char* to) {
     return ChangeWhenUnlocked([&] {
         return gFileCalls.moveFileEx(replacement.c_str(), replaced.c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    });
+    }, replacement, replaced);
 }
 
 // A read-only backup or side file of an earlier run goes as any other.

@@ -52,12 +52,12 @@ bool RemoveByReplacing(const std::wstring& name) {
     CloseHandle(made);
     if (!ChangeWhenUnlocked([&] {
             return gFileCalls.moveFileEx(ours.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        })) {
+        }, name)) {
         gFileCalls.deleteFile(ours.c_str());
         SetLastError(error);
         return false;
     }
-    return ChangeWhenUnlocked([&] { return gFileCalls.deleteFile(name.c_str()); });
+    return ChangeWhenUnlocked([&] { return gFileCalls.deleteFile(name.c_str()); }, name);
 }
 
 }  // namespace
@@ -172,7 +172,9 @@ bool LinkTarget(const std::wstring& name, std::string* target) {
 
 bool RemoveWholeName(const std::wstring& name) {
     const auto remove = [&] { return gFileCalls.deleteFile(name.c_str()) != 0; };
-    if (!IsFileLink(name) && ChangeWhenUnlocked([&] { return ChangeClearingReadOnly(name, remove); })) return true;
+    if (!IsFileLink(name) && ChangeWhenUnlocked([&] { return ChangeClearingReadOnly(name, remove); }, name)) {
+        return true;
+    }
     return RemoveByReplacing(name);
 }
 

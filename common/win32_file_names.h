@@ -100,18 +100,22 @@ struct Win32FileCalls {
 };
 extern Win32FileCalls gFileCalls;
 
-// Whether `error` is another program holding the file: worth waiting for.
+// Whether `error` may be another program holding the file: worth waiting for.
 bool IsHeldError(DWORD error);
 
 // Runs `change` (nonzero on success) until it succeeds, its failure is not
 // another program's hold, or the patience for that failure is spent: tens of
 // seconds while the file is in use (a scan of a large new video), two while
-// access is denied (a name whose delete is pending). The last error is the
-// change's.
-bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context);
+// access is denied (a name whose delete is pending) unless `first` or
+// `second`, the names the change acts on, are found in use, as a move over a
+// held file answers. The last error is the change's.
+bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context, const std::wstring& first,
+                        const std::wstring& second);
 template <typename Change>
-bool ChangeWhenUnlocked(Change change) {
-    return ChangeWhenUnlocked([](void* context) -> BOOL { return (*static_cast<Change*>(context))(); }, &change);
+bool ChangeWhenUnlocked(Change change, const std::wstring& first = std::wstring(),
+                        const std::wstring& second = std::wstring()) {
+    return ChangeWhenUnlocked([](void* context) -> BOOL { return (*static_cast<Change*>(context))(); }, &change,
+                              first, second);
 }
 
 // Runs `change` (a call on `item` that answers nonzero on success). When it

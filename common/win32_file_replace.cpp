@@ -25,6 +25,17 @@ const int kReplaceFileTries = 7;
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_READONLY;
 
+// Whether another program holds `name` open without letting it go: an
+// open for deletion alone then fails with a sharing violation.
+bool InUse(const std::wstring& name) {
+    if (name.empty()) return false;
+    const HANDLE handle = CreateFileW(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 bool Exists(const std::wstring& name) {
     return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -119,12 +130,14 @@ bool IsHeldError(DWORD error) {
            error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
-bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context) {
+bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context, const std::wstring& first,
+                        const std::wstring& second) {
     DWORD pause = 10;
     for (DWORD waited = 0;; waited += pause, pause = pause * 2 < kLongestPause ? pause * 2 : kLongestPause) {
         if (change(context)) return true;
         const DWORD error = GetLastError();
-        const DWORD patience = error == ERROR_ACCESS_DENIED ? kDeniedPatience : kInUsePatience;
+        const bool inUse = error != ERROR_ACCESS_DENIED || InUse(first) || InUse(second);
+        const DWORD patience = inUse ? kInUsePatience : kDeniedPatience;
         if (!IsHeldError(error) || waited >= patience) return false;
         gFileCalls.sleep(pause);
         SetLastError(error);
@@ -134,7 +147,8 @@ bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context) {
 void PutBackReplaced(const std::wstring& replaced) {
     const std::wstring backup = replaced + WideSuffix(kReplacedSuffix);
     if (Exists(replaced) || !Exists(backup)) return;
-    ChangeWhenUnlocked([&] { return gFileCalls.moveFileEx(backup.c_str(), replaced.c_str(), MOVEFILE_WRITE_THROUGH); });
+    ChangeWhenUnlocked([&] { return gFileCalls.moveFileEx(backup.c_str(), replaced.c_str(), MOVEFILE_WRITE_THROUGH); },
+                       backup);
 }
 
 bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced) {
@@ -143,7 +157,7 @@ bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& re
     replace.identified = IdentityOf(replacement, &replace.fresh);
     // An earlier run's backup, the player's file under its own name.
     if (Exists(replace.backup)) RemoveWholeName(replace.backup);
-    const bool replacedIt = ChangeWhenUnlocked([&] { return TryReplace(replace); });
+    const bool replacedIt = ChangeWhenUnlocked([&] { return TryReplace(replace); }, replacement, replaced);
     const DWORD error = GetLastError();
     if (replacedIt) {
         if (replace.attributes != INVALID_FILE_ATTRIBUTES) {

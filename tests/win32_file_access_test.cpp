@@ -16,18 +16,18 @@
 
 namespace {
 
-// Another process holds `path` open without delete sharing for half a
-// second; the call returns once the file is held.
+// Another process holds `path` open without delete sharing for
+// `milliseconds`; the call returns once the file is held.
 class HeldFile {
 public:
-    explicit HeldFile(const std::string& path) {
+    HeldFile(const std::string& path, int milliseconds) {
         const std::string event = "Q8RHeldFile" + std::to_string(GetCurrentProcessId());
         held_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
         char self[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, self, sizeof self);
         std::string holder = self;
         holder = holder.substr(0, holder.rfind('\\') + 1) + "file_holder.exe";
-        std::string commandLine = "\"" + holder + "\" \"" + path + "\" 500 " + event;
+        std::string commandLine = "\"" + holder + "\" \"" + path + "\" " + std::to_string(milliseconds) + " " + event;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         started_ = CreateProcessA(holder.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -56,10 +56,14 @@ TEST(FileAccessWithLocks, RenameReplaceAndRemoveWaitForAShortLock) {
         const char* held;  // the file the other process holds
         const char* from;
         const char* to;    // none for a removal
+        int milliseconds;
     } cases[] = {
-        {"CS18.avi", "CS18.avi", "CS18.avi.old"},  // rename
-        {"Darkinst.cfg", "new", "Darkinst.cfg"},   // replace
-        {"CS18.avi.old", "CS18.avi.old", nullptr},  // remove
+        {"CS18.avi", "CS18.avi", "CS18.avi.old", 500},  // rename
+        {"Darkinst.cfg", "new", "Darkinst.cfg", 500},   // replace
+        // past ReplaceFileW's tries: the move over the held file is refused
+        // as access denied, and waits all the same
+        {"Darkinst.cfg", "new", "Darkinst.cfg", 3000},
+        {"CS18.avi.old", "CS18.avi.old", nullptr, 500},  // remove
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.held);
@@ -67,7 +71,7 @@ TEST(FileAccessWithLocks, RenameReplaceAndRemoveWaitForAShortLock) {
         folder.Write(c.held, "held");
         folder.Write("new", "new");
         const std::string from = folder.PathText(c.from);
-        HeldFile held(folder.PathText(c.held));
+        HeldFile held(folder.PathText(c.held), c.milliseconds);
         ASSERT_TRUE(held.Started());
         if (!c.to) {
             EXPECT_TRUE(files.remove(from.c_str()));

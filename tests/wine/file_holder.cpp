@@ -3,11 +3,11 @@
 //   file_holder PATH MILLISECONDS EVENT_NAME
 //     holds PATH, sharing reading and writing but not deletion or renaming;
 //     the named event is set once the file is open.
-//   file_holder --watch FOLDER MILLISECONDS SECONDS
-//     for SECONDS, opens every file that appears or changes in FOLDER or
-//     below it with no sharing at all, as soon as its writer lets go, and
-//     holds it MILLISECONDS, as an on-access scanner does; says "watching"
-//     on its output once it watches.
+//   file_holder --watch FOLDER MILLISECONDS STOP_FILE
+//     until STOP_FILE exists (ten minutes at most), opens every file that
+//     appears or changes in FOLDER or below it with no sharing at all, as
+//     soon as its writer lets go, and holds it MILLISECONDS, as an on-access
+//     scanner does; says "watching" on its output once it watches.
 #include <windows.h>
 
 #include <cstdio>
@@ -30,7 +30,7 @@ void Notice(std::vector<Held>& files, const std::wstring& name) {
     files.push_back({name, INVALID_HANDLE_VALUE, 0});
 }
 
-int Watch(const wchar_t* folder, DWORD hold, DWORD seconds) {
+int Watch(const wchar_t* folder, DWORD hold, const wchar_t* stop) {
     const HANDLE watched = CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (watched == INVALID_HANDLE_VALUE) return 1;
@@ -47,8 +47,8 @@ int Watch(const wchar_t* folder, DWORD hold, DWORD seconds) {
     std::printf("watching\n");
     std::fflush(stdout);
     std::vector<Held> files;
-    const DWORD end = GetTickCount() + seconds * 1000;
-    while (GetTickCount() < end) {
+    const DWORD end = GetTickCount() + 600000;
+    while (GetTickCount() < end && GetFileAttributesW(stop) == INVALID_FILE_ATTRIBUTES) {
         if (WaitForSingleObject(pending.hEvent, 20) == WAIT_OBJECT_0) {
             DWORD got = 0;
             if (GetOverlappedResult(watched, &pending, &got, FALSE) && got > 0) {
@@ -96,7 +96,7 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argc == 5 && std::wstring(argv[1]) == L"--watch") {
-        return Watch(argv[2], static_cast<DWORD>(_wtoi(argv[3])), static_cast<DWORD>(_wtoi(argv[4])));
+        return Watch(argv[2], static_cast<DWORD>(_wtoi(argv[3])), argv[4]);
     }
     if (argc != 4) return 2;
     HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
