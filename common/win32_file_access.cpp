@@ -34,6 +34,7 @@ FileHandle* Win32Open(const char* path, FileOpenMode mode) {
     }
     std::wstring name;
     if (!LongWideName(path, &name)) return nullptr;
+    SettleReplaced(name);
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD error = ERROR_SUCCESS;
     ChangeWhenUnlocked([&] {
@@ -103,7 +104,7 @@ bool Win32Close(FileHandle* file) {
 bool Win32Rename(const char* from, const char* to) {
     std::wstring source, target;
     if (!LongWideName(from, &source) || !LongWideName(to, &target)) return false;
-    if (IsFileLink(source) && !ActsOnLinkItself(source)) {
+    if (ActsThroughFileLink(source) && !ActsOnLinkItself(source)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
@@ -130,7 +131,7 @@ void SpellAsListed(std::wstring* name) {
 bool Win32Replace(const char* from, const char* to) {
     std::wstring replaced, replacement;
     if (!LongWideName(to, &replaced) || !LongWideName(from, &replacement)) return false;
-    PutBackReplaced(replaced);
+    SettleReplaced(replaced);
     if (GetFileAttributesW(replaced.c_str()) != INVALID_FILE_ATTRIBUTES && !IsFileLink(replaced)) {
         SpellAsListed(&replaced);
         return ReplaceExistingFile(replacement, replaced);
@@ -149,7 +150,9 @@ bool Win32Remove(const char* path) {
 
 bool Win32Exists(const char* path) {
     std::wstring name;
-    return LongWideName(path, &name) && GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!LongWideName(path, &name)) return false;
+    SettleReplaced(name);
+    return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool Win32Link(const char* existing, const char* to) {

@@ -72,6 +72,10 @@ bool ActsOnLinkItself(const std::wstring& name);
 // `name` leads to; false where the system or the code page cannot name it.
 bool LinkTarget(const std::wstring& name, std::string* target);
 
+// Whether a delete or move of `name` would act on the file a link there
+// names rather than on the link (under Wine only).
+bool ActsThroughFileLink(const std::wstring& name);
+
 // Removes the file at the whole name `name` for good: a read-only one, one
 // held open a while, and a link as itself (never the file it names), a
 // dangling one Wine does not list included. A folder stays.
@@ -149,9 +153,11 @@ bool ChangeClearingReadOnly(const std::wstring& item, Change change) {
 // one is. True once `replaced` names the new file, checked on disk. False
 // otherwise, with `replacement` kept under its own name and `replaced` as it
 // was, or, where no call could put either back, with `replaced` gone and
-// the old file under `<replaced>.q8r-was`, which the next replace puts back.
+// the old file under `<replaced>.q8r-was`, which SettleReplaced puts back.
 bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced);
 
-// Where a run was cut off inside a replace, the player's name is free and
-// the old file waits under `<replaced>.q8r-was`: it is put back.
-void PutBackReplaced(const std::wstring& replaced);
+// Where a run was cut off inside or right after a replace of `name`, the
+// old file waits under `<name>.q8r-was`: it goes back where the name is
+// free, and goes for good where the name holds the new file. The file
+// access settles a name so before it opens, tests or replaces it.
+void SettleReplaced(const std::wstring& name);

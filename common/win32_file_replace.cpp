@@ -144,10 +144,14 @@ bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context, const std:
     }
 }
 
-void PutBackReplaced(const std::wstring& replaced) {
-    const std::wstring backup = replaced + WideSuffix(kReplacedSuffix);
-    if (Exists(replaced) || !Exists(backup)) return;
-    ChangeWhenUnlocked([&] { return gFileCalls.moveFileEx(backup.c_str(), replaced.c_str(), MOVEFILE_WRITE_THROUGH); },
+void SettleReplaced(const std::wstring& name) {
+    const std::wstring backup = name + WideSuffix(kReplacedSuffix);
+    if (!Exists(backup)) return;
+    if (Exists(name)) {
+        RemoveWholeName(backup);
+        return;
+    }
+    ChangeWhenUnlocked([&] { return gFileCalls.moveFileEx(backup.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH); },
                        backup);
 }
 
@@ -155,8 +159,7 @@ bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& re
     Replace replace{replacement, replaced, replaced + WideSuffix(kReplacedSuffix), {}, false,
                     GetFileAttributesW(replaced.c_str())};
     replace.identified = IdentityOf(replacement, &replace.fresh);
-    // An earlier run's backup, the player's file under its own name.
-    if (Exists(replace.backup)) RemoveWholeName(replace.backup);
+    SettleReplaced(replaced);
     const bool replacedIt = ChangeWhenUnlocked([&] { return TryReplace(replace); }, replacement, replaced);
     const DWORD error = GetLastError();
     if (replacedIt) {
@@ -164,12 +167,12 @@ bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& re
             const DWORD kept = replace.attributes & kKeptAttributes;
             SetFileAttributesW(replaced.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL);
         }
-        if (Exists(replace.backup)) RemoveWholeName(replace.backup);
+        SettleReplaced(replaced);
         return true;
     }
     // The new file could not take the name the old one left: the old one
     // goes back.
-    PutBackReplaced(replaced);
+    SettleReplaced(replaced);
     SetLastError(error);
     return false;
 }

@@ -193,19 +193,43 @@ TEST(FileAccessWithLocks, AReplaceOutlastsAHoldAndNeverLosesTheName) {
     }
 }
 
-// A cut-off run's backup: the old file under it, or beside the player's.
+// A cut-off run's backup: the old file under it, the player's name free or
+// holding the new file; settled by the next replace or the next look.
 TEST(FileAccessWithLocks, AnEarlierRunsBackupGoesBackOrGoes) {
-    for (const bool nameFree : {true, false}) {
-        SCOPED_TRACE(nameFree ? "name free" : "name held");
+    const struct {
+        const char* name;
+        bool nameFree;
+        bool replace;  // or only open the name
+        std::vector<std::string> tree;
+        const char* content;
+    } cases[] = {
+        {"name free, replaced", true, true, {"Darkinst.cfg"}, "new"},
+        {"name held, replaced", false, true, {"Darkinst.cfg"}, "new"},
+        {"name free, read", true, false, {"Darkinst.cfg", "Darkinst.cfg.q8r-tmp"}, "old"},
+        {"name held, read", false, false, {"Darkinst.cfg", "Darkinst.cfg.q8r-tmp"}, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScratchFolder folder;
         folder.Write("Darkinst.cfg.q8r-was", "old");
-        if (!nameFree) folder.Write("Darkinst.cfg", "old");
+        if (!c.nameFree) folder.Write("Darkinst.cfg", "old");
         folder.Write("Darkinst.cfg.q8r-tmp", "new");
         const std::string target = folder.PathText("Darkinst.cfg");
-        EXPECT_TRUE(kNativeFileAccess.replace(folder.PathText("Darkinst.cfg.q8r-tmp").c_str(), target.c_str()));
-        EXPECT_EQ(folder.Tree(), std::vector<std::string>{"Darkinst.cfg"});
-        EXPECT_EQ(folder.Read("Darkinst.cfg"), "new");
+        if (c.replace) {
+            EXPECT_TRUE(kNativeFileAccess.replace(folder.PathText("Darkinst.cfg.q8r-tmp").c_str(), target.c_str()));
+        } else {
+            FileHandle* file = kNativeFileAccess.open(target.c_str(), kOpenForReading);
+            ASSERT_NE(file, nullptr);
+            kNativeFileAccess.close(file);
+        }
+        EXPECT_EQ(folder.Tree(), c.tree);
+        EXPECT_EQ(folder.Read("Darkinst.cfg"), c.content);
     }
+}
+
+// An id of 0 is what a file system without ids answers for every file.
+TEST(FileAccessWithLocks, AnUnknownIdentityIsNeverTheSame) {
+    EXPECT_FALSE(SameIdentity(FileIdentity{}, FileIdentity{}));
 }
 
 // On Windows a listing shows every taken name, so no probe file is made;
