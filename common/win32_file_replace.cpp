@@ -83,12 +83,15 @@ struct Replace {
     int tries = 0;
 };
 
-// Whether the replaced name holds the new file, seen on disk: Wine's
-// ReplaceFileW has answered success with the old file still there.
+// Whether the replaced name holds the new file, seen on disk: the new file's
+// identity is there, or the new file's own name is gone and the replaced
+// name is there (Wine's ReplaceFileW has answered success with both as
+// they were). A different identity proves nothing: on FAT and exFAT the
+// id comes from the directory entry and changes with the name.
 bool HoldsNewFile(const Replace& replace) {
     if (!Exists(replace.replaced)) return false;
     FileIdentity now;
-    if (replace.identified) return IdentityOf(replace.replaced, &now) && SameIdentity(now, replace.fresh);
+    if (replace.identified && IdentityOf(replace.replaced, &now) && SameIdentity(now, replace.fresh)) return true;
     return !Exists(replace.replacement);
 }
 
@@ -110,7 +113,7 @@ BOOL TryReplace(Replace& replace) {
         error = GetLastError();
     }
     // A failure after the new file took the name is the system's to tidy.
-    if ((done || replace.identified) && HoldsNewFile(replace)) return TRUE;
+    if (HoldsNewFile(replace)) return TRUE;
     // An answer of success that the disk belies is tried again while the
     // new file still waits under its own name.
     if (done) error = Exists(replace.replacement) ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND;
@@ -158,6 +161,10 @@ void SettleReplaced(const std::wstring& name) {
 bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced) {
     Replace replace{replacement, replaced, replaced + WideSuffix(kReplacedSuffix), {}, false,
                     GetFileAttributesW(replaced.c_str())};
+    if (!Exists(replacement)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
     replace.identified = IdentityOf(replacement, &replace.fresh);
     SettleReplaced(replaced);
     const bool replacedIt = ChangeWhenUnlocked([&] { return TryReplace(replace); }, replacement, replaced);
