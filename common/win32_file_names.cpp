@@ -41,7 +41,7 @@ bool RemoveByReplacing(const std::wstring& name) {
     const bool taken = attributes == INVALID_FILE_ATTRIBUTES ? TakenThoughUnseen(name)
                                                              : !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     const std::wstring ours = name + WideSuffix(kRemovalSuffix);
-    if (taken) gFileCalls.deleteFile(ours.c_str());
+    if (taken && GetFileAttributesW(ours.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveWholeName(ours);
     const HANDLE made = taken ? gFileCalls.createFile(ours.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                       FILE_ATTRIBUTE_NORMAL, nullptr)
                               : INVALID_HANDLE_VALUE;
