@@ -255,6 +255,11 @@ BOOL WINAPI FailsLeavingTemporary(LPCWSTR replaced, LPCWSTR, LPCWSTR, DWORD, LPV
     return FALSE;
 }
 
+BOOL WINAPI RefusesMove(LPCWSTR, LPCWSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
 TEST(FileAccessWithLocks, WinesTemporaryOfAFailedReplaceGoesAndThePlayersStays) {
     ScratchFolder folder;
     folder.Write("CS18.avi", "old");
@@ -266,10 +271,7 @@ TEST(FileAccessWithLocks, WinesTemporaryOfAFailedReplaceGoesAndThePlayersStays) 
     FakeCalls calls(0, kDone);
     PretendRunningUnder(WineAnswer::kWine);
     gFileCalls.replaceFile = FailsLeavingTemporary;
-    gFileCalls.moveFileEx = [](LPCWSTR, LPCWSTR, DWORD) -> BOOL {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
+    gFileCalls.moveFileEx = RefusesMove;
 
     EXPECT_FALSE(ReplaceExistingFile(side, target));
 
