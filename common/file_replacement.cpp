@@ -1,6 +1,7 @@
 #include "file_replacement.h"
 
 #include "platform.h"
+#include "side_names.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ const int kFolderSyncTries = 3;
 // and the side file then cannot be made. The name is tried whether or not
 // it is seen: Wine sees no dangling link.
 void ClearStaleSideFile(const FileAccess& files, const std::string& side) {
-    const std::string aside = side + ".stale";
+    const std::string aside = side + kStaleSuffix;
     files.remove(aside.c_str());
     FileHandle* stale = files.open(side.c_str(), kOpenForReading);
     if (stale) {

@@ -7,6 +7,7 @@
 
 #include "file_replacement.h"
 #include "platform.h"
+#include "side_names.h"
 
 const ConfigKey kInstallPathKey = {"install_path", 13};
 const ConfigKey kResnameBaseKey = {"resname_base", 13};
@@ -19,7 +20,7 @@ namespace {
 const char kEndMarker = 0x1A;
 const size_t kWriteStretch = 1 << 20;
 const size_t kReadChunk = 4096;
-const char* const kTemporarySuffix = ".q8r-tmp";
+const char* const kTemporarySuffix = kRewriteSuffix;
 
 }  // namespace
 
@@ -115,7 +116,7 @@ bool EmitConfigText(const ConfigLines& read, const ConfigRule& rule, const Emit&
 // Writes what `produce` hands to its emitter with every LF as CR LF, then the
 // end marker, a stretch at a time; the stretch is had before the side file
 // is made, and a lack of memory while producing abandons it before it goes on.
-bool WriteConfigPieces(const char* path, const std::function<bool(const Emit& emit)>& produce) {
+bool WriteConfigPieces(const char* path, const std::function<bool(const Emit& emit)>& produce, bool* opened) {
     // The new file takes the place of the old one without opening it, so a
     // file the user made read-only would be replaced all the same.
     if (Files().exists(path)) {
@@ -133,6 +134,7 @@ bool WriteConfigPieces(const char* path, const std::function<bool(const Emit& em
     if (!BeginReplacement(replacement, path, kTemporarySuffix) && !BeginRewriteInPlace(replacement, path)) {
         return false;
     }
+    if (opened) *opened = true;
     const auto put = [&](std::string_view piece) {
         for (const char c : piece) {
             if (c == '\n') bytes += '\r';
@@ -170,10 +172,11 @@ std::string BuildConfigText(const ConfigLines& read, const ConfigRule& rule) {
     return text;
 }
 
-bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule) {
-    return WriteConfigPieces(path, [&](const Emit& emit) { return EmitConfigText(read, rule, emit); });
+bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule, bool* opened) {
+    if (opened) *opened = false;
+    return WriteConfigPieces(path, [&](const Emit& emit) { return EmitConfigText(read, rule, emit); }, opened);
 }
 
 bool WriteConfigText(const char* path, const std::string& text) {
-    return WriteConfigPieces(path, [&](const Emit& emit) { return emit(text); });
+    return WriteConfigPieces(path, [&](const Emit& emit) { return emit(text); }, nullptr);
 }

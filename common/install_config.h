@@ -77,5 +77,7 @@ bool WriteConfigText(const char* path, const std::string& text);
 
 // Writes the text BuildConfigText would give, as WriteConfigText writes it,
 // without ever holding the whole text: a rewrite costs the file read and its
-// longest line.
-bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule);
+// longest line. `opened`, where given, tells a failure after the file was
+// opened for writing (its new content could not be written or put in
+// place; another program may hold it) from one before.
+bool RewriteConfigFile(const char* path, const ConfigLines& read, const ConfigRule& rule, bool* opened = nullptr);

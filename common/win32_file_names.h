@@ -1,11 +1,16 @@
-// Whole UTF-16 names, where a name leads, and changes the read-only
-// attribute would refuse, shared by the Windows file access and the Windows
-// file operations.
+// The Windows name layer, shared by the Windows file access and the Windows
+// file operations: a path enters it once, turned from the ANSI code page
+// into a whole UTF-16 name with "\\?\" in front, and every file call is a
+// wide call on that name. Here too: identity, links, removal, the patient
+// change, the replace, and the calls the tests can put stand-ins for.
 #pragma once
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+
+#include "side_names.h"
 
 // The whole name of the ANSI `path` in UTF-16, as the system completes it
 // from the working directory.
@@ -20,6 +25,33 @@ bool LongWideName(const char* path, std::wstring* whole);
 // would put '?' or a look-alike letter in place, naming another file).
 bool SpellInAnsi(const std::wstring& wide, std::string* ansi);
 
+// A suffix of the side-name table (side_names.h, plain ASCII) in UTF-16.
+inline std::wstring WideSuffix(const char* suffix) {
+    return std::wstring(suffix, suffix + std::strlen(suffix));
+}
+
+// The folder part of a whole name and its last element; a drive's root
+// keeps its backslash ("C:\").
+std::wstring FolderOfName(const std::wstring& name);
+std::wstring LastElementOf(const std::wstring& name);
+
+// Opens `name` for information only (no access to the content, every
+// sharing allowed, folders too); `flags` is 0 to follow a link at the last
+// element or FILE_FLAG_OPEN_REPARSE_POINT to open the link itself.
+HANDLE OpenForInformation(const std::wstring& name, DWORD flags);
+
+// A file's identity: its volume's serial and its 128-bit file id.
+struct FileIdentity {
+    ULONGLONG volume = 0;
+    unsigned char id[16] = {};
+};
+
+// False where the name cannot be opened or the system gives an id of 0
+// (unknown, as on some SMB shares): an unknown identity is never the same
+// as another. Links at the last element are followed.
+bool IdentityOf(const std::wstring& name, FileIdentity* identity);
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+
 enum class NameReach { kOwnName, kElsewhere, kUnknown };
 
 // Where the system reaches the whole name `path` when it opens it with
@@ -29,15 +61,66 @@ enum class NameReach { kOwnName, kElsewhere, kUnknown };
 // as reparse points. Unknown when either cannot be opened (a dangling link).
 NameReach ReachOfName(const std::wstring& path, DWORD flags);
 
+// Whether a link at the last element of `name` leads to another file.
+bool IsFileLink(const std::wstring& name);
+
+// Whether a rename or delete of `name` acts on the link there itself, not
+// on what it names (Wine opens no file link as itself).
+bool ActsOnLinkItself(const std::wstring& name);
+
+// The name, in the ANSI form the file calls take, of the file the link at
+// `name` leads to; false where the system or the code page cannot name it.
+bool LinkTarget(const std::wstring& name, std::string* target);
+
+// Whether a delete or move of `name` would act on the file a link there
+// names rather than on the link (under Wine only).
+bool ActsThroughFileLink(const std::wstring& name);
+
 // Removes the file at the whole name `name` for good: a read-only one, one
-// held open a moment, and a link as itself (never the file it names), a
+// held open a while, and a link as itself (never the file it names), a
 // dangling one Wine does not list included. A folder stays.
 bool RemoveWholeName(const std::wstring& name);
 
 // Whether the whole name `name`, which no listing shows, is taken all the
 // same, as a dangling link is under Wine. Told by an exclusive create; the
-// probe file, if made, goes when its handle closes, a crash included.
+// probe file, if made, goes when its handle closes, a crash included. On
+// Windows a listing shows every taken name: false, and nothing is created.
 bool TakenThoughUnseen(const std::wstring& name);
+
+// ReplaceFileW's own signature.
+using ReplaceFileCall = BOOL(WINAPI*)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                                      LPVOID exclude, LPVOID reserved);
+
+// The calls of the layer that fail in ways only Windows or another program
+// brings about; the tests put stand-ins here (1176 and 1177, a sharing
+// violation lasting a while, with a clock of their own in `sleep`).
+struct Win32FileCalls {
+    ReplaceFileCall replaceFile;
+    BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
+    BOOL(WINAPI* deleteFile)(LPCWSTR name);
+    HANDLE(WINAPI* createFile)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE model);
+    void(WINAPI* sleep)(DWORD milliseconds);
+};
+extern Win32FileCalls gFileCalls;
+
+// Whether `error` may be another program holding the file: worth waiting for.
+bool IsHeldError(DWORD error);
+
+// Runs `change` (nonzero on success) until it succeeds, its failure is not
+// another program's hold, or the patience for that failure is spent: tens of
+// seconds while the file is in use (a scan of a large new video), two while
+// access is denied (a name whose delete is pending) unless `first` or
+// `second`, the names the change acts on, are found in use, as a move over a
+// held file answers. The last error is the change's.
+bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context, const std::wstring& first,
+                        const std::wstring& second);
+template <typename Change>
+bool ChangeWhenUnlocked(Change change, const std::wstring& first = std::wstring(),
+                        const std::wstring& second = std::wstring()) {
+    return ChangeWhenUnlocked([](void* context) -> BOOL { return (*static_cast<Change*>(context))(); }, &change,
+                              first, second);
+}
 
 // Runs `change` (a call on `item` that answers nonzero on success). When it
 // is refused with access denied and `item` carries the read-only attribute,
@@ -62,15 +145,19 @@ bool ChangeClearingReadOnly(const std::wstring& item, Change change) {
     return false;
 }
 
-// ReplaceFileW's own signature, so that a test can put a failing one in
-// its place.
-using ReplaceFileCall = BOOL(WINAPI*)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
-                                      LPVOID exclude, LPVOID reserved);
+// Puts the file `replacement` in the place of the existing file `replaced`,
+// keeping the replaced file's attributes (and, through ReplaceFileW, its
+// access rules); both are whole names. The old file waits under
+// `<replaced>.q8r-was` until the new one holds the name, so at every moment
+// the name holds the old or the new file or the program knows where the old
+// one is. True once `replaced` names the new file, checked on disk. False
+// otherwise, with `replacement` kept under its own name and `replaced` as it
+// was, or, where no call could put either back, with `replaced` gone and
+// the old file under `<replaced>.q8r-was`, which SettleReplaced puts back.
+bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced);
 
-// Puts the file `replacement` in the place of the existing file `replaced`
-// through `replace`, keeping the replaced file's attributes and access
-// rules; both are whole names. True once `replaced` names the new file.
-// False otherwise, with `replacement` kept under its own name, and
-// `replaced` as it was unless the system failed half-way and the name is
-// gone.
-bool ReplaceExistingFile(const std::wstring& replacement, const std::wstring& replaced, ReplaceFileCall replace);
+// Where a run was cut off inside or right after a replace of `name`, the
+// old file waits under `<name>.q8r-was`: it goes back where the name is
+// free, and goes for good where the name holds the new file. The file
+// access settles a name so before it opens, tests or replaces it.
+void SettleReplaced(const std::wstring& name);

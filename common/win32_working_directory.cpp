@@ -5,28 +5,6 @@
 #include "win32_file_names.h"
 #include "working_directory.h"
 
-bool SpellInAnsi(const std::wstring& wide, std::string* ansi) {
-    const bool utf8 = GetACP() == CP_UTF8;  // takes neither flags nor a default-used report
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL defaulted = FALSE;
-    BOOL* report = utf8 ? nullptr : &defaulted;
-    const int length = static_cast<int>(wide.size());
-    const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, report);
-    if (size <= 0 || defaulted) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, wide.data(), length, &bytes[0], size, nullptr, report) != size ||
-        defaulted) {
-        return false;
-    }
-    const int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-    if (back <= 0) return false;
-    std::wstring again(static_cast<size_t>(back), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, &again[0], back);
-    if (again != wide) return false;
-    *ansi = bytes;
-    return true;
-}
-
 namespace {
 
 // Calls `query` with a buffer as large as it asks for.

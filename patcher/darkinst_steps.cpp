@@ -32,6 +32,23 @@ const char* const kDefaultDarkinstNotWritable =
     "\n"
     "Q8R needs to alter this file in order to play.";
 
+// A file opened for writing whose new content could not take its place:
+// "could not be opened for writing" would send the player after the wrong
+// cause.
+const char* const kCustomDarkinstNotReplaced =
+    "The file \"\\q8r\\Darkinst.cfg\"\n"
+    " could not be replaced with its new content.\n"
+    "\n"
+    "Q8R needs to alter this file in order to play. Close any program\n"
+    "that may be using the game folder, then run Q8RPatcher again.";
+
+const char* const kDefaultDarkinstNotReplaced =
+    "The file \"Darkinst.cfg\"\n"
+    " could not be replaced with its new content.\n"
+    "\n"
+    "Q8R needs to alter this file in order to play. Close any program\n"
+    "that may be using the game folder, then run Q8RPatcher again.";
+
 // The game root's file is named relative to the working directory, which is
 // the game root; the mod folder's file is deleted under its absolute name.
 const char* const kDefaultDarkinst = "Darkinst.cfg";
@@ -117,7 +134,10 @@ void ResetDefaultDarkinst() {
         });
         // A file that never held the old layout's entries keeps its exact bytes.
         if (!changed) return;
-        if (!RewriteConfigFile(kDefaultDarkinst, read, rule)) FailWrite(kDefaultDarkinstNotWritable);
+        bool opened = false;
+        if (!RewriteConfigFile(kDefaultDarkinst, read, rule, &opened)) {
+            FailWrite(opened ? kDefaultDarkinstNotReplaced : kDefaultDarkinstNotWritable);
+        }
     } catch (const std::bad_alloc&) {
     }
 }
@@ -141,7 +161,10 @@ void CreateCustomDarkinst() {
         if (read.opened) {
             std::string prefix;
             const ConfigRule rule = [&](std::string& line) { return AddModEntries(line, prefix); };
-            if (!RewriteConfigFile(kCustomDarkinst, read, rule)) FailWrite(kCustomDarkinstNotWritable);
+            bool opened = false;
+            if (!RewriteConfigFile(kCustomDarkinst, read, rule, &opened)) {
+                FailWrite(opened ? kCustomDarkinstNotReplaced : kCustomDarkinstNotWritable);
+            }
             return;
         }
     } catch (const std::bad_alloc&) {

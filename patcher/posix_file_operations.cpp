@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "file_replacement.h"
+#include "side_names.h"
 #include "file_walk.h"
 #include "platform.h"
 #include "posix_file_io.h"
@@ -144,7 +145,7 @@ bool CopyFileReplacing(const WalkItem& item, const WalkItem& target) {
     if (stat(item.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     void* buffer = CurrentPlatform().allocate(kCopyBufferSize);
     if (!buffer) return false;
-    const bool copied = ReplaceWithCopy(ExactName(item.path).c_str(), ExactName(target.path).c_str(), ".q8r-copy",
+    const bool copied = ReplaceWithCopy(ExactName(item.path).c_str(), ExactName(target.path).c_str(), kCopySuffix,
                                         buffer, kCopyBufferSize);
     std::free(buffer);
     if (!copied) return false;
@@ -158,7 +159,7 @@ bool CopyLinkReplacing(const WalkItem& item, const WalkItem& target) {
     const ssize_t length = readlink(item.path.c_str(), buffer.data(), buffer.size() - 1);
     if (length < 0) return false;
     buffer[static_cast<size_t>(length)] = '\0';
-    const std::string temporary = Join(ParentFolder(target.path), "." + LastElement(target.path) + ".q8r-link");
+    const std::string temporary = Join(ParentFolder(target.path), "." + LastElement(target.path) + kLinkCopySuffix);
     unlink(temporary.c_str());
     if (symlink(buffer.data(), temporary.c_str()) != 0) return false;
     if (rename(temporary.c_str(), target.path.c_str()) == 0) return true;

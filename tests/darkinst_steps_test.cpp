@@ -31,6 +31,20 @@ const std::string kBox3 =
     "\n"
     "Q8R needs to alter this file in order to play.";
 
+// Opened for writing, but the new content could not take the file's place.
+const std::string kBox2Replaced =
+    "The file \"\\q8r\\Darkinst.cfg\"\n"
+    " could not be replaced with its new content.\n"
+    "\n"
+    "Q8R needs to alter this file in order to play. Close any program\n"
+    "that may be using the game folder, then run Q8RPatcher again.";
+const std::string kBox3Replaced =
+    "The file \"Darkinst.cfg\"\n"
+    " could not be replaced with its new content.\n"
+    "\n"
+    "Q8R needs to alter this file in order to play. Close any program\n"
+    "that may be using the game folder, then run Q8RPatcher again.";
+
 const char* const kEnd = "\x1A";
 
 // A game folder as the steps see it: working directory and GameRoot.
@@ -167,12 +181,14 @@ TEST_F(CreateCustomDarkinstTest, LeavesACopyThatCannotBeReadAsItIs) {
 struct WriteFault {
     FileCall call;
     int failAt;
+    bool opened;  // the box says the file could not be replaced
 };
 
 // The file is read and closed, opened for writing and closed again to see
 // that it may be changed, and then its new text goes to a temporary file.
 const WriteFault kWriteFaults[] = {
-    {kCallOpen, 1}, {kCallOpen, 2}, {kCallWrite, 1}, {kCallFlush, 1}, {kCallClose, 3}, {kCallReplace, 1},
+    {kCallOpen, 1, false}, {kCallOpen, 2, false}, {kCallWrite, 1, true},
+    {kCallFlush, 1, true},  {kCallClose, 3, true},  {kCallReplace, 1, true},
 };
 
 TEST_F(CreateCustomDarkinstTest, EndsTheProgramWhenTheFileCannotBeWritten) {
@@ -187,7 +203,8 @@ TEST_F(CreateCustomDarkinstTest, EndsTheProgramWhenTheFileCannotBeWritten) {
             EXPECT_TRUE(faults.Failed()) << FileCallName(fault.call);
         }
         EXPECT_EQ(exitCode, 1) << FileCallName(fault.call);
-        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kBox2})) << FileCallName(fault.call);
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{fault.opened ? kBox2Replaced : kBox2}))
+            << FileCallName(fault.call);
         EXPECT_EQ(game.Read("q8r/Darkinst.cfg"), copy) << FileCallName(fault.call);
         EXPECT_EQ(game.Tree(), (Tree{"q8r/", "q8r/Darkinst.cfg"})) << FileCallName(fault.call);
     }
@@ -294,7 +311,8 @@ TEST_F(ResetDefaultDarkinstTest, EndsTheProgramWhenTheFileCannotBeWritten) {
             EXPECT_TRUE(faults.Failed()) << FileCallName(fault.call);
         }
         EXPECT_EQ(exitCode, 1) << FileCallName(fault.call);
-        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kBox3})) << FileCallName(fault.call);
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{fault.opened ? kBox3Replaced : kBox3}))
+            << FileCallName(fault.call);
         EXPECT_EQ(game.Read("Darkinst.cfg"), input) << FileCallName(fault.call);
         EXPECT_EQ(game.Tree(), (Tree{"Darkinst.cfg"})) << FileCallName(fault.call);
     }

@@ -55,6 +55,8 @@ export TMPDIR=$scratch
 # leak check is the unit tests' business.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 
+mapfile -t side_suffixes < <(sed -n 's/^inline constexpr char k[A-Za-z]*Suffix\[\] = "\(.*\)";$/\1/p' "$here/../../common/side_names.h")
+[ ${#side_suffixes[@]} -gt 5 ] || { echo "kill_points.sh: no side names in common/side_names.h" >&2; exit 2; }
 traced=openat,write,fsync,fdatasync,rename,renameat,renameat2,link,linkat,unlink,unlinkat,close,mkdir,mkdirat,rmdir,symlink,symlinkat,ftruncate,utimensat
 game=$scratch/game
 
@@ -209,6 +211,13 @@ File may all ready be patched." $video.avi)")
     [ "$code" = 0 ] || problems+=("the further run ended with $code")
     [ "$(tree_of "$game")" == "$expected_tree" ] || problems+=("the further run left another tree: $(diff <(echo "$expected_tree") <(tree_of "$game") | grep '^[<>]' | head -3 | tr '\n' ' ')")
     [ "$err" == "$(printf '%s\n' "${boxes[@]}")" ] || problems+=("the further run showed: $err")
+    # Named on their own: a side name of either platform (common/side_names.h)
+    # that the further run did not clear.
+    while read -r name; do
+        for suffix in "${side_suffixes[@]}"; do
+            [[ $name == *"$suffix" ]] && problems+=("a side file stayed: $name")
+        done
+    done < <(comm -13 <(echo "$expected_tree" | cut -d' ' -f1 | sort) <(tree_of "$game" | cut -d' ' -f1 | sort))
     if [ ${#problems[@]} -eq 0 ]; then
         survived=$((survived + 1))
         pass "$label"

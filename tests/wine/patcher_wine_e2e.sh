@@ -3,10 +3,10 @@
 # desktop (which draws title bars as Windows does), beside patcher_driver.exe,
 # which records every window and box and dismisses the boxes.
 #
-# Usage: patcher_wine_e2e.sh SOURCE_DIR BUILD_DIR PATCHER_EXE DRIVER_EXE [PATCH_TOOL_EXE]
+# Usage: patcher_wine_e2e.sh SOURCE_DIR BUILD_DIR PATCHER_EXE DRIVER_EXE [PATCH_TOOL_EXE [FILE_HOLDER_EXE]]
 # Leaves the logs and a screenshot in BUILD_DIR/e2e-wine/.
 set -u
-src=$1 build=$2 patcher=$3 driver=$4 tool=${5:-}
+src=$1 build=$2 patcher=$3 driver=$4 tool=${5:-} holder=${6:-}
 . "$src/tests/e2e/e2e_lib.sh"
 
 out=$build/e2e-wine
@@ -349,6 +349,25 @@ scenario_read_only_items() {
     check "removed for good, as natively" "$(tree_of "$scratch/readonly-items/expected")" "$(tree_of "$game")"
 }
 
+scenario_held_files() {
+    local hold=$1
+    echo "== another program holds every new file for $((hold / 1000)) s, as a virus scanner does"
+    local game=$scratch/held-$hold/game stop=$scratch/held-$hold/stop
+    "$src/tests/e2e/make_game_folder.sh" "$game"
+    install_worked_example "$game"
+    expected_patched_tree "$game" "$scratch/held-$hold/expected"
+    wine_run "$holder" --watch "$(winpath "$game")" "$hold" "$(winpath "$stop")" >"$out/held-$hold.holder.log" 2>&1 &
+    local watcher=$!
+    for _ in $(seq 600); do grep -q watching "$out/held-$hold.holder.log" 2>/dev/null && break; sleep 0.1; done
+    drive held-$hold "$game"
+    : >"$stop"
+    wait "$watcher"
+    check "the holder watched" watching "$(head -1 "$out/held-$hold.holder.log" | tr -d "\r")"
+    check "exit code" 0 "$(value held-$hold exit)"
+    check "no box" 0 "$(value held-$hold boxes)"
+    check "the same tree as without the holder" "$(tree_of "$scratch/held-$hold/expected")" "$(tree_of "$game")"
+}
+
 scenario_second_start() {
     echo "== a second start while the first waits at a box"
     local game=$scratch/second/game
@@ -370,4 +389,8 @@ scenario_items_the_shell_gets_wrong
 scenario_long_game_folder
 scenario_read_only_items
 scenario_second_start
+if [ -x "$holder" ]; then
+    scenario_held_files 5000
+    scenario_held_files 20000
+fi
 e2e_summary
