@@ -161,8 +161,12 @@ std::string PosixFollowLinks(const char* path) {
 }
 
 // Owner first: a change of owner clears the set-ID bits the mode then gives
-// back. Only root may give another owner; a file system without modes or
-// owners answers EPERM or ignores them, and the content is what matters.
+// back. Only root may give another owner; what was not carried takes rights
+// away, never hands them on: set-ID bits stay only with both owner and group
+// (a set-user-ID program must not run as whoever made the copy), and a group
+// that is not the model's gets no more than everyone else had. A file system
+// without modes or owners answers EPERM or ignores them, and the content is
+// what matters.
 void PosixKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
     struct stat info;
     if (stat(Name(model).c_str(), &info) != 0) return;
@@ -170,7 +174,13 @@ void PosixKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
         // Kept as far as the system lets: the group alone may still be ours to give.
         (void)!fchown(file->fd, static_cast<uid_t>(-1), info.st_gid);
     }
-    (void)!fchmod(file->fd, info.st_mode & 07777);
+    mode_t mode = info.st_mode & 07777;
+    struct stat made;
+    const bool known = fstat(file->fd, &made) == 0;
+    const bool groupKept = known && made.st_gid == info.st_gid;
+    if (!groupKept || made.st_uid != info.st_uid) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    if (!groupKept) mode = (mode & ~static_cast<mode_t>(070)) | ((mode & 07) << 3);
+    (void)!fchmod(file->fd, mode);
 }
 
 bool PosixSameFile(const char* a, const char* b) {
