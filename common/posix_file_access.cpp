@@ -82,6 +82,7 @@ bool PosixClose(FileHandle* file) {
 bool PosixRename(const char* from, const char* to) {
     const std::string source = Name(from);
     const std::string target = Name(to);
+    NoteChangedFolder(ParentFolder(target));
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -117,6 +118,7 @@ bool PosixReplace(const char* from, const char* to) {
 
 bool PosixRemove(const char* path) {
     const std::string resolved = Name(path);
+    NoteChangedFolder(ParentFolder(resolved));
     return unlink(resolved.c_str()) == 0;
 }
 
@@ -128,6 +130,7 @@ bool PosixExists(const char* path) {
 bool PosixLink(const char* existing, const char* to) {
     const std::string source = Name(existing);
     const std::string target = Name(to);
+    NoteChangedFolder(ParentFolder(target));
     return link(source.c_str(), target.c_str()) == 0;
 }
 
@@ -135,14 +138,9 @@ bool PosixSyncFolderOf(const char* path) {
     return SyncFolder(ParentFolder(Name(path)));
 }
 
+// Folders linked to other disks took moves and copies too.
 bool PosixSyncFileSystem(const char* path) {
-    const int fd = open(Name(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    const bool synced = fd >= 0 && syncfs(fd) == 0;
-    if (fd >= 0) close(fd);
-    // Folders linked to other disks took moves and copies too; only sync
-    // reaches every file system, and it reports nothing.
-    sync();
-    return synced;
+    return SyncChangedFileSystems(Name(path));
 }
 
 void PosixStartWriteBack(FileHandle* file, uint64_t offset, uint64_t length) {

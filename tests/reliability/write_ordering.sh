@@ -4,7 +4,8 @@
 # a crash at any moment from losing a file (check_write_ordering.py): every
 # rename over a name follows a flush of the new file, every folder that
 # gained or lost a name is synced before the run ends, nothing is created or
-# truncated through a link at its final name.
+# truncated through a link at its final name, no wildcard is looked up as a
+# name, and only the file systems the run wrote are synced.
 # Usage: write_ordering.sh PATCHER PATCH_TOOL
 set -u
 patcher=$(realpath "$1")
@@ -22,11 +23,17 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 game=$scratch/game
 "$e2e_here/make_game_folder.sh" "$game" "$tool" "$scratch/corrected" >/dev/null || exit 2
 # A second run's work too: a Darkinst.cfg left in the mod folder, saves to merge.
-traced=open,openat,creat,write,pwrite64,ftruncate,fsync,fdatasync,syncfs,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,unlinkat,mkdir,mkdirat,rmdir
+traced=open,openat,creat,write,pwrite64,ftruncate,fsync,fdatasync,syncfs,sync,newfstatat,statx,lstat,stat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,unlinkat,mkdir,mkdirat,rmdir
 for run in first second; do
     (cd "$game" && strace -f -y -s 4096 -o "$scratch/trace-$run" -e trace=$traced "$patcher" </dev/null >/dev/null 2>&1)
     check "the $run traced run ends with 0" 0 $?
     check "the $run run keeps the ordering rules" "" "$(python3 "$here/check_write_ordering.py" "$scratch/trace-$run" "$game")"
+    # A network mount answers a name holding "*" with an error for the whole mount.
+    check "the $run run looks up no wildcard as a name" "" \
+        "$(grep -E '^[0-9]+ +(newfstatat|statx|l?stat|open|openat)\([^"]*"[^"]*[*?]' "$scratch/trace-$run" | head -3)"
+    # A sync waits on every mount of the machine, a hung network one too.
+    check "the $run run syncs the file systems it wrote, not the machine" "" \
+        "$(grep -E '^[0-9]+ +sync\(\)' "$scratch/trace-$run" | head -1)"
 done
 check "the run was recorded" yes "$(grep -q 'rename' "$scratch/trace-first" && echo yes)"
 e2e_summary
