@@ -88,7 +88,9 @@ bool CopiedAsLink(const Copy& copy, const WalkItem& item, bool named) {
 bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder, bool named) {
     const ItemAccess& access = copy.access;
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
-    if (existing.exists && SameItem(access, item.path, existing.path)) return false;
+    // A move's copy replaces the player's link to the item, as the rename would.
+    const bool linkToReplace = copy.linksAsLinks && existing.link;
+    if (existing.exists && !linkToReplace && SameItem(access, item.path, existing.path)) return false;
     const bool asLink = CopiedAsLink(copy, item, named);
     if (item.folder && !asLink) {
         if (existing.exists && !existing.folder) return Clash(item.path, kWhyFileInWay);
@@ -135,13 +137,30 @@ bool RemoveItem(const ItemAccess& access, const WalkItem& item) {
     return removed && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
 }
 
+// The target already holds the item: under this very name (the target
+// folder is the item's own, through a link), or as a second name of the
+// file (a hard link), which makes the item's own name one too many. A link
+// is never put in the place of what it names.
+bool TakeSecondName(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
+    if (item.link) return false;
+    if (item.folder || SameItem(access, FolderOf(access, item.path), targetFolder)) return true;
+    return access.remove(item) || Fail(access, item.path, kWhyNotMoved);
+}
+
 // A link moves as the link, and is no folder to merge.
 bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
     const bool mergeable = item.folder && !item.link;
-    if (existing.exists) {
-        // Already there; a link is never put in the place of what it names.
-        if (SameItem(access, item.path, existing.path)) return !item.link;
+    WalkItem target = existing;
+    if (existing.exists && SameItem(access, item.path, existing.path)) {
+        if (!existing.link) return TakeSecondName(access, item, targetFolder);
+        // The player's link to the item is replaced by it, as any file of
+        // that name is; a folder cannot be renamed over a link.
+        if (mergeable) {
+            if (!access.remove(existing)) return Fail(access, item.path, kWhyNotMoved);
+            target = WalkItem{existing.path};
+        }
+    } else if (existing.exists) {
         if (mergeable != existing.folder) {
             return Clash(item.path, existing.folder ? kWhyFolderInWay : kWhyFileInWay);
         }
@@ -152,7 +171,7 @@ bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string&
             return moved && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
         }
     }
-    switch (access.rename(item, existing)) {
+    switch (access.rename(item, target)) {
         case Renamed::kDone:
             return true;
         case Renamed::kFailed:

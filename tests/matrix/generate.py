@@ -61,8 +61,9 @@ def File(data, mode=0o644, owner="player"):
     return {"k": "f", "data": data, "mode": mode, "owner": owner}
 
 
-def Link(to):
-    return {"k": "l", "to": to}
+def Link(to, relative=False):
+    """A link to `to`; laid out as a path relative to the link's folder when `relative`."""
+    return {"k": "l", "to": to, "relative": relative}
 
 
 def Fifo():
@@ -241,6 +242,8 @@ def DrawParts(seed, index):
     if rng.random() < 0.1:
         add("stale", name=rng.choice(["tmp-root", "tmp-mod", "copy", "new"]), kind="link",
             item=rng.choice(["cam.cfg", "dark.cfg", "user.cfg"]), video=rng.choice(VIDEOS))
+    if rng.random() < 0.12:
+        add("link-at-target", where=rng.choice(places), relative=rng.random() < 0.5)
     return parts
 
 
@@ -366,6 +369,14 @@ def BuildWorld(parts, pairs):
                     Put(world, "%s/%s/own.dat" % (target, name), File(Blob(rng, tag + "own")))
             elif kind == "link-item-dangling":
                 Put(world, "%s/%s" % (english, name), Link("O/missing%d" % index))
+        elif kind == "link-at-target":
+            # The player's link at the target to the very item the move takes.
+            english, target = Where(p["where"])
+            if Resolve(world, english)[2] is None or Resolve(world, target)[2] is None:
+                continue
+            name = "lt%d.dat" % index
+            Put(world, "%s/%s" % (english, name), File(Blob(rng, tag)))
+            Put(world, "%s/%s" % (target, name), Link("%s/%s" % (english, name), p["relative"]))
         elif kind == "link-english":
             english, _ = Where(p["voice"])
             folder, name, node = Resolve(world, english)
@@ -787,7 +798,8 @@ def Materialize(world, roots, player):
                 own(full, node["owner"])
                 os.chmod(full, node["mode"])
             elif node["k"] == "l":
-                os.symlink(real(node["to"]), full)
+                to = real(node["to"])
+                os.symlink(os.path.relpath(to, path) if node.get("relative") else to, full)
                 own(full, "player")
             else:
                 os.mkfifo(full)
@@ -818,7 +830,7 @@ def Snapshot(roots, modes=True):
                 key = rel + "/" + name
                 st = os.lstat(full)
                 if stat.S_ISLNK(st.st_mode):
-                    out[key] = ("l", symbolic(os.readlink(full)), None)
+                    out[key] = ("l", symbolic(os.path.normpath(os.path.join(folder, os.readlink(full)))), None)
                     if name in dirs:
                         dirs.remove(name)
                 elif stat.S_ISDIR(st.st_mode):
