@@ -156,10 +156,8 @@ bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string&
         if (!existing.link) return TakeSecondName(access, item, targetFolder);
         // The player's link to the item is replaced by it, as any file of
         // that name is; a folder cannot be renamed over a link.
-        if (mergeable) {
-            if (!access.remove(existing)) return Fail(access, item.path, kWhyNotMoved);
-            target = WalkItem{existing.path};
-        }
+        if (mergeable && !access.remove(existing)) return Fail(access, item.path, kWhyNotMoved);
+        if (mergeable) target = WalkItem{existing.path};
     } else if (existing.exists) {
         if (mergeable != existing.folder) {
             return Clash(item.path, existing.folder ? kWhyFolderInWay : kWhyFileInWay);
@@ -198,7 +196,13 @@ std::string NameOf(const ItemAccess& access, const std::string& path) {
 bool ListSource(const ItemAccess& access, const std::string& source, std::vector<WalkItem>* items) {
     if (HasWildcard(NameOf(access, source))) {
         const std::string folder = FolderOf(access, source);
-        return access.inspect(folder).folder && access.list(folder, NameOf(access, source), items);
+        if (!access.inspect(folder).folder) return false;
+        if (access.list(folder, NameOf(access, source), items)) return true;
+        // Whatever it holds stays: a folder that cannot be read is no empty one.
+        firstFailure = {};
+        Fail(access, folder, kWhyNotListed);
+        NoteWhatStayed(folder);
+        return false;
     }
     const WalkItem item = access.inspect(source);
     if (item.exists) items->push_back(item);
