@@ -223,7 +223,15 @@ std::string ResolveRequest(const char* path) {
     const std::string text = path;
     const size_t last = text.find_last_of("/\\");
     const std::string name = last == std::string::npos ? text : text.substr(last + 1);
-    if (name.find_first_of("*?") == std::string::npos) return ResolvePath(path);
+    if (name.find_first_of("*?") == std::string::npos) {
+        // A file system that folds letter case finds "cam.cfg" as it is
+        // asked for; the item keeps the spelling its folder lists (CAM.CFG).
+        const std::string resolved = ResolvePath(path);
+        const std::string parent = ParentFolder(resolved);
+        std::string listed;
+        if (!FindNameIgnoringCase(parent, LastElement(resolved), &listed)) return resolved;
+        return Join(parent, listed);
+    }
     const std::string folder = last == std::string::npos ? "." : last == 0 ? "/" : text.substr(0, last);
     return Join(ResolvePath(folder.c_str()), name);
 }

@@ -17,14 +17,10 @@ jobs=$(nproc)
 
 # What each mutant is run against: the fault sweeps (every file call and
 # allocation failed in turn; sweeps:FILTER runs those FILTER names), the
-# order of a whole native run's writes, or the matrix's states with a
-# leftover mod Darkinst.cfg and a link at a move's target on exFAT, which
-# has neither rename flags nor hard links (as root; without an exFAT mount
-# the matrix leaves it out and the mutant survives).
+# order of a whole native run's writes (also on a file system without
+# rename flags or hard links).
 sweeps="$bin/tests/q8r_fault_sweeps"
 ordering="$src/tests/reliability/write_ordering.sh"
-matrix="$src/tests/matrix/run.sh"
-matrix_states=(--fs exfat --seed 1 --first 0 --count 2)
 
 # name @ file @ tests @ the line as it is @ the line mutated [@ why it is
 # expected to survive for now]
@@ -49,7 +45,7 @@ walk-remove-after-failed-copy @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.*
 walk-merge @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (mergeable) { @ if (false) {
 walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link) return TakeSecondName(access, item, targetFolder); @ return TakeSecondName(access, item, targetFolder);
 walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ return access.remove(item) || Fail(access, item.path, kWhyNotMoved); @ return true;
-fallback-name-free @ common/posix_file_access.cpp @ matrix @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
+fallback-name-free @ common/posix_file_access.cpp @ ordering @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
 fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) { @ if (!linked && false) {
 EOF
 )
@@ -103,7 +99,7 @@ Build() {
     for tests in "$@"; do
         case $tests in
             sweeps*) targets+=(q8r_fault_sweeps) ;;
-            ordering | matrix) targets+=(Q8RPatcher q8r-avipatch) ;;
+            ordering) targets+=(Q8RPatcher q8r-avipatch) ;;
         esac
     done
     cmake --build "$bin" -j "$jobs" --target "${targets[@]}" >"$work/build.log" 2>&1
@@ -115,9 +111,6 @@ RunTests() {
         local filter='*'
         [ "$1" != sweeps ] && filter=${1#sweeps:}
         timeout -k 10 600 "$sweeps" --gtest_filter="$filter" --gtest_fail_fast --gtest_brief=1 >"$work/test.log" 2>&1
-    elif [ "$1" = matrix ]; then
-        timeout -k 10 600 bash "$matrix" "${matrix_states[@]}" --native "$bin/patcher/Q8RPatcher" \
-            --tool "$bin/tools/q8r-avipatch" --win64 "" --win32 "" >"$work/test.log" 2>&1
     else
         timeout -k 10 600 bash "$ordering" "$bin/patcher/Q8RPatcher" "$bin/tools/q8r-avipatch" >"$work/test.log" 2>&1
     fi
@@ -139,7 +132,7 @@ Main() {
             { cat "$work/configure.log"; exit 2; }
     fi
     Build sweeps ordering || { tail -40 "$work/build.log"; echo "mutants: the unmutated tree does not build"; exit 2; }
-    for tests in sweeps ordering matrix; do
+    for tests in sweeps ordering; do
         RunTests "$tests" || { tail -40 "$work/test.log"; echo "mutants: the tests fail without a mutant"; exit 2; }
     done
 

@@ -244,6 +244,10 @@ def DrawParts(seed, index):
             item=rng.choice(["cam.cfg", "dark.cfg", "user.cfg"]), video=rng.choice(VIDEOS))
     if rng.random() < 0.12:
         add("link-at-target", where=rng.choice(places), relative=rng.random() < 0.5)
+    # Items of the plain mode, which every file system holds.
+    plain = [p[1]["item"] for p in parts if p[0] == "config" and p[1]["mode"] == 0o644]
+    if plain and rng.random() < 0.3:
+        add("case", folder="config:" + rng.choice(plain))
     return parts
 
 
@@ -451,6 +455,11 @@ def ApplyCase(world, which):
         if node is not None:
             del folder["ch"][real]
             folder["ch"][new] = node
+    if which.startswith("config:"):
+        # An item of the game folder spelled otherwise than the step asks for it.
+        name = which.split(":", 1)[1]
+        rename(world["G"], name, name.upper())
+        return
     q8r = Lookup(world["G"], "q8r")[1]
     if which == "q8r":
         rename(world["G"], "q8r", "Q8R")
@@ -530,7 +539,8 @@ class Run:
         if src["k"] not in ("f", "d"):
             self.left = True
             return
-        name = source.rsplit("/", 1)[1]
+        # The copy takes the spelling its source has, not the step's.
+        name = Resolve(self.w, source, follow_last=False)[1]
         if self.windows and src["k"] == "f":
             # Windows clears an earlier run's side name before each copy; a folder there stays.
             self.ClearSide(dst, (Lookup(dst, name)[0] or name) + ".q8r-copy")

@@ -5,7 +5,8 @@
 # rename over a name follows a flush of the new file, every folder that
 # gained or lost a name is synced before the run ends, nothing is created or
 # truncated through a link at its final name, no wildcard is looked up as a
-# name, and only the file systems the run wrote are synced.
+# name, and only the file systems the run wrote are synced; the same on a
+# file system without rename flags or hard links.
 # Usage: write_ordering.sh PATCHER PATCH_TOOL
 set -u
 patcher=$(realpath "$1")
@@ -36,4 +37,24 @@ for run in first second; do
         "$(grep -E '^[0-9]+ +sync\(\)' "$scratch/trace-$run" | head -1)"
 done
 check "the run was recorded" yes "$(grep -q 'rename' "$scratch/trace-first" && echo yes)"
+
+# A file system with neither rename flags nor hard links (exFAT, FAT, many
+# FUSE and network mounts), as strace makes one: the rename that must never
+# replace then looks whether the name is free first. A root this long has no
+# room for the delete before the mod's Darkinst.cfg step, so a second run
+# finds the first run's file there: it stays, and the box says why.
+base=$scratch/plain
+root=$base/$(printf 'r%.0s' $(seq $((245 - ${#base} - 1))))
+"$e2e_here/make_game_folder.sh" "$root" "$tool" "$scratch/plain-corrected" >/dev/null || exit 2
+refuse="renameat2:error=EINVAL -e inject=link,linkat:error=EPERM"
+for run in first second; do
+    (cd "$root" && strace -f -y -s 4096 -o "$scratch/plain-$run" -e trace=$traced -e inject=$refuse "$patcher" \
+        </dev/null >/dev/null 2>"$scratch/plain-$run.err")
+    check "without rename flags or links, the $run run ends with 0" 0 $?
+    check "without rename flags or links, the $run run keeps the ordering rules" "" \
+        "$(python3 "$here/check_write_ordering.py" "$scratch/plain-$run" "$root")"
+    [ $run = first ] && cp "$root/q8r/Darkinst.cfg" "$scratch/plain-darkinst"
+done
+check "the first run's Darkinst.cfg is not replaced" "" "$(cmp "$scratch/plain-darkinst" "$root/q8r/Darkinst.cfg" 2>&1)"
+check "the second run says why" yes "$(grep -q 'Failed to create custom Darkinst file.' "$scratch/plain-second.err" && echo yes)"
 e2e_summary
