@@ -806,7 +806,10 @@ def Materialize(world, roots, player):
                 with open(full, "wb") as f:
                     f.write(node["data"])
                 own(full, node["owner"])
-                os.chmod(full, node["mode"])
+                try:
+                    os.chmod(full, node["mode"])
+                except OSError:
+                    pass  # FAT through FUSE holds no modes and says so
             elif node["k"] == "l":
                 to = real(node["to"])
                 os.symlink(os.path.relpath(to, path) if node.get("relative") else to, full)

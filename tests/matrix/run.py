@@ -10,6 +10,7 @@ import copy
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -27,7 +28,7 @@ PLAYER = 65534
 # feature, it shows on one of the platforms and file systems named, and what
 # differs matches the pattern. Take entries out as the fixes land.
 IGNORE_KNOWN = False
-NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat")
+NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat", "fat32", "sshfs")
 STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
                r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
 # A "run" entry explains every difference of a run that shows it: the fault
@@ -193,15 +194,101 @@ def StartDisplay(work):
 
 # ---------------------------------------------------------------- file systems
 
+def Tried(command):
+    """Whether a command ran and succeeded; its output is dropped."""
+    try:
+        return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+def FreePort():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def MountSsh(work, point):
+    """A folder of this machine served by an sshd of our own on 127.0.0.1
+    and mounted through sshfs; returns how to take it away, or None."""
+    home = os.path.join(work, "ssh")
+    served = os.path.join(home, "served")
+    os.makedirs(served)
+    for key in ("host", "client"):
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(home, key)], check=True)
+    port = FreePort()
+    with open(os.path.join(home, "sshd_config"), "w") as config:
+        config.write("ListenAddress 127.0.0.1\nPort %d\nHostKey %s/host\nAuthorizedKeysFile %s/client.pub\n"
+                     "PermitRootLogin prohibit-password\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                     "StrictModes no\nUsePAM no\nSubsystem sftp internal-sftp\nPidFile none\n" % (port, home, home))
+    os.makedirs("/run/sshd", exist_ok=True)
+    server = subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", os.path.join(home, "sshd_config")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop():
+        server.terminate()
+        server.wait()
+    # Links leading out of the served folder are the player's too: shown, not refused.
+    options = ("port=%d,IdentityFile=%s/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+               "BatchMode=yes,allow_other,no_contain_symlinks" % (port, home))
+    for _ in range(50):
+        if server.poll() is not None:
+            break
+        if Tried(["sshfs", "-o", options, "root@127.0.0.1:" + served, point]):
+            return stop
+        time.sleep(0.1)
+    stop()
+    return None
+
+
+def RenameKeepsFolders(point):
+    """Whether a folder renamed on the mount still holds its files (fusefat
+    0.1a empties it)."""
+    os.makedirs(os.path.join(point, "probe", "held"))
+    with open(os.path.join(point, "probe", "held", "file"), "w") as probe:
+        probe.write("kept")
+    os.rename(os.path.join(point, "probe", "held"), os.path.join(point, "probe", "moved"))
+    kept = os.path.exists(os.path.join(point, "probe", "moved", "file"))
+    shutil.rmtree(os.path.join(point, "probe"), ignore_errors=True)
+    return kept
+
+
 def Mount(fs, work):
     """A mounted image of the file system, made for this run; returns the
     mount point and how to take it away, or None when the host cannot."""
     image, point = os.path.join(work, fs + ".img"), os.path.join(work, fs)
     os.makedirs(point)
+    if fs == "sshfs":
+        # The matrix runs in a network namespace of its own: its loopback starts down.
+        Tried(["ip", "link", "set", "lo", "up"])
+        stop = MountSsh(work, point) if shutil.which("sshfs") and os.path.exists("/usr/sbin/sshd") else None
+        if not stop:
+            print("matrix: sshfs not mounted (no sshfs, sshd or loopback here); it is left out")
+            return None
+
+        def unmount_ssh():
+            for _ in range(20):
+                if Tried(["umount", point]):
+                    break
+                time.sleep(0.5)
+            stop()
+        return point, unmount_ssh
     subprocess.run(["truncate", "-s", "256M", image], check=True)
     loop = None
+    owner = "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)
     try:
-        if fs == "ntfs":
+        if fs == "fat32":
+            subprocess.run(["mkfs.vfat", "-F", "32", image], check=True, stdout=subprocess.DEVNULL)
+            # The kernel's driver where the host has it, else the FUSE one.
+            if not Tried(["mount", "-t", "vfat", "-o", "loop," + owner, image, point]):
+                subprocess.run(["fusefat", "-o", "rw+,allow_other," + owner, image, point], check=True,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                if not RenameKeepsFolders(point):
+                    Tried(["umount", point])
+                    os.remove(image)
+                    print("matrix: fat32 through fusefat loses a renamed folder's files; it is left out")
+                    return None
+        elif fs == "ntfs":
             subprocess.run(["mkntfs", "-F", "-Q", "-q", image], check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
             subprocess.run(["ntfs-3g", image, point, "-o", "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)], check=True)
@@ -344,9 +431,12 @@ class Matrix:
                 G.HalfDone(world, half)
             expected = G.Expect(copy.deepcopy(world), runs, platform.name)
             scratch = tempfile.mkdtemp(prefix="%s-%s-" % (label, platform.name), dir=point)
-            os.chmod(scratch, 0o755)
-            if os.getuid() == 0:
-                os.chown(scratch, PLAYER, PLAYER)
+            try:
+                os.chmod(scratch, 0o755)
+                if os.getuid() == 0:
+                    os.chown(scratch, PLAYER, PLAYER)
+            except OSError:
+                pass  # a file system without modes or owners: the mount's own serve
             roots = {"G": os.path.join(scratch, "game"), "O": os.path.join(scratch, "outside")}
             player = PLAYER if os.getuid() == 0 and fs == "local" else None
             G.Materialize(world, roots, player)
@@ -440,7 +530,8 @@ def main():
     parser.add_argument("--tool", required=True, help="q8r-avipatch, native or .exe (makes the patch data)")
     parser.add_argument("--win64", help="folder of the win64 build (Q8RPatcher.exe, patcher_driver.exe)")
     parser.add_argument("--win32", help="folder of the win32 build")
-    parser.add_argument("--fs", default="local,ntfs,exfat", help="file systems to try (local, ntfs, exfat)")
+    parser.add_argument("--fs", default="local,ntfs,exfat,fat32,sshfs",
+                        help="file systems to try (local, ntfs, exfat, fat32, sshfs)")
     parser.add_argument("--work", help="scratch folder (default: a new one in /tmp)")
     parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
     parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")
@@ -519,7 +610,10 @@ def main():
 
 def Campaign(args, matrix, mounts, platforms, started):
     for fs, point, _ in mounts:
-        os.chmod(point, 0o755)
+        try:
+            os.chmod(point, 0o755)
+        except OSError:
+            pass
         caps = Caps(point, fs)
         for index in range(args.first, args.first + args.count):
             label = "%d-%d" % (args.seed, index)
