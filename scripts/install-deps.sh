@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs the Debian packages the build, the tests and the demo need, but
 # only when something is missing, so a second run costs nothing.
-# Usage: scripts/install-deps.sh [--windows]
+# Usage: scripts/install-deps.sh [--windows] [--drives]
 set -eu
 
 sudo=""
@@ -25,11 +25,15 @@ install_missing() {
 # strace, openssl and python3 serve the reliability runs.
 # ntfs-3g, exfat-fuse and exfatprogs give the matrix its NTFS and exFAT images,
 # dosfstools and fusefat its FAT32 one (where the kernel has no vfat driver),
-# sshfs and openssh-server its drive over SSH (an sshd of its own on 127.0.0.1).
+# sshfs and smbnetfs the clients of its SSH and SMB drives. Their servers
+# come with --drives only: Debian starts the packages' own sshd and smbd on
+# every interface where it runs services (the matrix starts its own on
+# 127.0.0.1 and needs only the programs).
 # libdivsufsort-dev gives the tool's benchmark the suffix arrays of its optimum.
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3
-          ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs openssh-server libdivsufsort-dev)
-if [ "${1:-}" = "--windows" ]; then
+          ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs smbnetfs libdivsufsort-dev)
+if [[ " $* " == *" --drives "* ]]; then packages+=(openssh-server samba); fi
+if [[ " $* " == *" --windows "* ]]; then
   # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
   packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386

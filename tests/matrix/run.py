@@ -7,6 +7,7 @@ Started through run.sh, which gives it a network namespace of its own.
 """
 import argparse
 import copy
+import errno
 import os
 import re
 import shutil
@@ -28,7 +29,7 @@ PLAYER = 65534
 # feature, it shows on one of the platforms and file systems named, and what
 # differs matches the pattern. Take entries out as the fixes land.
 IGNORE_KNOWN = False
-NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat", "fat32", "sshfs")
+NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat", "fat32", "sshfs", "smb")
 STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
                r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
 # A "run" entry explains every difference of a run that shows it: the fault
@@ -211,7 +212,7 @@ def FreePort():
 def MountSsh(work, point):
     """A folder of this machine served by an sshd of our own on 127.0.0.1
     and mounted through sshfs; returns how to take it away, or None."""
-    home = os.path.join(work, "ssh")
+    home = os.path.join(work, "ssh-server")
     served = os.path.join(home, "served")
     os.makedirs(served)
     for key in ("host", "client"):
@@ -241,6 +242,19 @@ def MountSsh(work, point):
     return None
 
 
+def MakeScratch(label, platform, point):
+    """A fresh folder for one run; an SMB client that was sent a bad name
+    answers EIO for the whole mount for a few seconds, which is waited out."""
+    for _ in range(100):
+        try:
+            return tempfile.mkdtemp(prefix="%s-%s-" % (label, platform), dir=point)
+        except OSError as error:
+            if error.errno != errno.EIO:
+                raise
+            time.sleep(0.1)
+    return tempfile.mkdtemp(prefix="%s-%s-" % (label, platform), dir=point)
+
+
 def RenameKeepsFolders(point):
     """Whether a folder renamed on the mount still holds its files (fusefat
     0.1a empties it)."""
@@ -253,11 +267,89 @@ def RenameKeepsFolders(point):
     return kept
 
 
+SMB_CONF = """[global]
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  disable netbios = yes
+  server role = standalone server
+  map to guest = Bad User
+  guest account = root
+  unix extensions = no
+  load printers = no
+  private dir = {home}/private
+  lock directory = {home}/lock
+  state directory = {home}/state
+  cache directory = {home}/cache
+  pid directory = {home}
+  log file = {home}/log
+[game]
+  path = {served}
+  read only = no
+  guest ok = yes
+  force user = root
+"""
+
+
+def MountSmb(work, point):
+    """A folder of this machine shared by an smbd of our own on 127.0.0.1
+    and mounted through the FUSE client smbnetfs (the kernel's cifs where it
+    is missing); returns the share's folder and how to stop, or None."""
+    home = os.path.join(work, "smb-server")
+    served = os.path.join(home, "served")
+    for folder in ("served", "private", "lock", "state", "cache", "client/.smb"):
+        os.makedirs(os.path.join(home, folder))
+    with open(os.path.join(home, "smb.conf"), "w") as config:
+        config.write(SMB_CONF.format(home=home, served=served))
+    client = os.path.join(home, "client", ".smb", "smbnetfs.conf")
+    with open(client, "w") as config:
+        config.write('auth "guest" ""\nhost 127.0.0.1 visible=true\n')
+    os.chmod(client, 0o600)  # smbnetfs ignores a configuration others may read
+    # A session of its own: smbd signals its whole process group as it stops.
+    server = subprocess.Popen(["/usr/sbin/smbd", "--foreground", "--no-process-group",
+                               "--configfile=" + os.path.join(home, "smb.conf")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def stop():
+        server.terminate()
+        server.wait()
+    share = os.path.join(point, "127.0.0.1", "game")
+    # smbnetfs keeps a host it could not reach as gone for a while.
+    for _ in range(100):
+        with socket.socket() as probe:
+            if probe.connect_ex(("127.0.0.1", 445)) == 0:
+                break
+        time.sleep(0.1)
+    if Tried(["env", "HOME=" + os.path.join(home, "client"), "smbnetfs", point, "-o", "allow_other,config=" + client]):
+        for _ in range(100):
+            if server.poll() is not None:
+                break
+            if os.path.isdir(share):
+                return share, stop
+            time.sleep(0.1)
+        Tried(["umount", point])
+    stop()
+    return None
+
+
 def Mount(fs, work):
     """A mounted image of the file system, made for this run; returns the
     mount point and how to take it away, or None when the host cannot."""
     image, point = os.path.join(work, fs + ".img"), os.path.join(work, fs)
     os.makedirs(point)
+    if fs == "smb":
+        Tried(["ip", "link", "set", "lo", "up"])
+        mounted = MountSmb(work, point) if shutil.which("smbnetfs") and os.path.exists("/usr/sbin/smbd") else None
+        if not mounted:
+            print("matrix: smb not mounted (no smbd, smbnetfs or loopback here); it is left out")
+            return None
+
+        def unmount_smb():
+            for _ in range(20):
+                if Tried(["umount", point]):
+                    break
+                time.sleep(0.5)
+            mounted[1]()
+        return mounted[0], unmount_smb
     if fs == "sshfs":
         # The matrix runs in a network namespace of its own: its loopback starts down.
         Tried(["ip", "link", "set", "lo", "up"])
@@ -430,7 +522,7 @@ class Matrix:
             if half:
                 G.HalfDone(world, half)
             expected = G.Expect(copy.deepcopy(world), runs, platform.name)
-            scratch = tempfile.mkdtemp(prefix="%s-%s-" % (label, platform.name), dir=point)
+            scratch = MakeScratch(label, platform.name, point)
             try:
                 os.chmod(scratch, 0o755)
                 if os.getuid() == 0:
@@ -530,8 +622,8 @@ def main():
     parser.add_argument("--tool", required=True, help="q8r-avipatch, native or .exe (makes the patch data)")
     parser.add_argument("--win64", help="folder of the win64 build (Q8RPatcher.exe, patcher_driver.exe)")
     parser.add_argument("--win32", help="folder of the win32 build")
-    parser.add_argument("--fs", default="local,ntfs,exfat,fat32,sshfs",
-                        help="file systems to try (local, ntfs, exfat, fat32, sshfs)")
+    parser.add_argument("--fs", default="local,ntfs,exfat,fat32,sshfs,smb",
+                        help="file systems to try (local, ntfs, exfat, fat32, sshfs, smb)")
     parser.add_argument("--work", help="scratch folder (default: a new one in /tmp)")
     parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
     parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")

@@ -243,7 +243,8 @@ int MemoryItems::Calls() const {
 std::map<std::string, std::string> MemoryItems::Tree() const {
     std::map<std::string, std::string> tree;
     for (const auto& [path, node] : nodes) {
-        tree[path] = std::string(1, node.kind) + (node.kind == 'd' ? "" : " " + node.data);
+        std::string& entry = tree[path] = std::string(1, node.kind);
+        if (node.kind != 'd') entry += " " + node.data;
     }
     return tree;
 }
