@@ -44,6 +44,9 @@ KNOWN = [
      "wine: a FIFO at a side name stays and stops the write; Wine's delete, rename and replace all refuse one"),
     (r"^stale-copy-folder$", WINE, ALL_FS, r"differs from native: tree: G/q8r/\S+: file \w+ against nothing", "row",
      "native: a folder at the copy's side name stops that one copy; the Windows copy takes one only onto a link"),
+    (r"^link-at-target$", WINE, ALL_FS, r"/lt\d+\.dat", "run",
+     "wine: a move over the player's link to the item renames onto what the link names, the item itself: "
+     "both stay and are named as left behind (not filed: the Windows file operations')"),
 ]
 
 
