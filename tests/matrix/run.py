@@ -460,6 +460,17 @@ def Differences(before, after, expected, modes):
     return rows
 
 
+def SecondRunRows(platform, roots, scratch, after, modes, fs):
+    """A finished run leaves nothing for another to do: a second one changes
+    nothing on disk."""
+    platform.Run(roots["G"], scratch)
+    if fs != "local":
+        DropCaches()
+    again = G.Snapshot(roots, modes)
+    return [("second run", "%s: %s, then %s" % (path, Show(after.get(path)), Show(again.get(path))))
+            for path in sorted(set(after) | set(again)) if after.get(path) != again.get(path)]
+
+
 def Show(entry):
     if entry is None:
         return "nothing"
@@ -545,6 +556,8 @@ class Matrix:
                 DropCaches()
             after = G.Snapshot(roots, modes)
             rows = OutcomeRows(result, expected) + Differences(before, after, expected, modes)
+            if platform.name == "native":
+                rows += SecondRunRows(platform, roots, scratch, after, modes, fs)
             outcomes[platform.name] = (rows, (result["exit"], result["boxes"],
                                               {k: v[:2] for k, v in after.items()}), features)
             if not self.args.keep:
