@@ -137,25 +137,19 @@ bool RemoveItem(const ItemAccess& access, const WalkItem& item) {
     return removed && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
 }
 
-// The target already holds the item: under this very name (the target
-// folder is the item's own, through a link), or as a second name of the
-// file (a hard link), which makes the item's own name one too many. A link
-// is never put in the place of what it names.
-bool TakeSecondName(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
-    if (item.link) return false;
-    if (item.folder || SameItem(access, FolderOf(access, item.path), targetFolder)) return true;
-    return access.remove(item) || Fail(access, item.path, kWhyNotMoved);
-}
-
 // A link moves as the link, and is no folder to merge.
 bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
     const bool mergeable = item.folder && !item.link;
     WalkItem target = existing;
     if (existing.exists && SameItem(access, item.path, existing.path)) {
-        if (!existing.link) return TakeSecondName(access, item, targetFolder);
-        // The player's link to the item is replaced by it, as any file of
-        // that name is; a folder cannot be renamed over a link.
+        // A link is never put in the place of what it names; an item the
+        // target folder (the item's own, through a link) already holds stays.
+        const bool alreadyThere = item.folder || SameItem(access, FolderOf(access, item.path), targetFolder);
+        if (!existing.link && (item.link || alreadyThere)) return !item.link;
+        // The player's link to the item, or a second (hard) name of the file,
+        // is replaced by the item, as any file of that name is; a folder
+        // cannot be renamed over a link.
         if (mergeable && !access.remove(existing)) return Fail(access, item.path, kWhyNotMoved);
         if (mergeable) target = WalkItem{existing.path};
     } else if (existing.exists) {

@@ -149,6 +149,14 @@ std::string TargetFor(void* context, const std::string& folder, const std::strin
 Renamed Rename(const WalkItem& item, const WalkItem& target) {
     NoteChangedFolder(ParentFolder(target.path));
     if (RetryWhileTransient([&] { return rename(item.path.c_str(), target.path.c_str()) == 0; })) {
+        // A rename onto a second name of the same file does nothing; the
+        // item's own name is then the one too many.
+        struct stat source, renamed;
+        if (lstat(item.path.c_str(), &source) == 0 && lstat(target.path.c_str(), &renamed) == 0 &&
+            source.st_dev == renamed.st_dev && source.st_ino == renamed.st_ino && source.st_nlink > 1 &&
+            item.path != target.path) {
+            unlink(item.path.c_str());
+        }
         return Renamed::kDone;
     }
     return errno == EXDEV ? Renamed::kOtherVolume : Renamed::kFailed;

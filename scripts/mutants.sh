@@ -43,8 +43,8 @@ darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ 
 end-file-system-sync @ patcher/game_root.cpp @ ordering @ if (GameRoot) Files().syncFileSystem(GameRoot); @ ;
 walk-remove-after-failed-copy @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ return CopyWhole(access, item, targetFolder, true) && RemoveItem(access, item); @ return (CopyWhole(access, item, targetFolder, true), true) && RemoveItem(access, item);
 walk-merge @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (mergeable) { @ if (false) {
-walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link) return TakeSecondName(access, item, targetFolder); @ return TakeSecondName(access, item, targetFolder);
-walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ return access.remove(item) || Fail(access, item.path, kWhyNotMoved); @ return true;
+walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ return !item.link;
+walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ if (item.link || alreadyThere || !existing.link) return !item.link;
 fallback-name-free @ common/posix_file_access.cpp @ ordering @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
 fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) { @ if (!linked && false) {
 EOF

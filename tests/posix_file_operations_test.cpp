@@ -60,6 +60,24 @@ TEST(PosixFileOperations, AMoveWithinOneFileSystemIsARename) {
     EXPECT_EQ(InodeOf(game.Root() / "snd/cop1/set"), folderBefore);
 }
 
+// The player's link at the target to the item itself, or a second (hard)
+// name of its file there, is replaced by the item: the v1.0 folder empties,
+// and no link is left to dangle once it goes.
+TEST(PosixFileOperations, AMoveReplacesALinkOrSecondNameOfTheItemAtItsTarget) {
+    ScratchFolder game;
+    game.Write("books/english/book1.str", "b");
+    game.Write("books/english/voice.wav", "v");
+    ASSERT_EQ(0, symlink("english/book1.str", game.PathText("books/book1.str").c_str()));
+    ASSERT_EQ(0, link(game.PathText("books/english/voice.wav").c_str(), game.PathText("books/voice.wav").c_str()));
+
+    EXPECT_EQ(MoveFiles(game.PathText("books/english/*").c_str(), game.PathText("books").c_str()), 0);
+
+    EXPECT_EQ(game.Tree(), (std::vector<std::string>{"books/", "books/book1.str", "books/english/", "books/voice.wav"}));
+    EXPECT_FALSE(std::filesystem::is_symlink(game.Root() / "books" / "book1.str"));
+    EXPECT_EQ(game.Read("books/book1.str"), "b");
+    EXPECT_EQ(game.Read("books/voice.wav"), "v");
+}
+
 TEST(PosixFileOperations, AMoveToAnotherFileSystemCopiesThenDeletes) {
     if (access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no /dev/shm here";
     ScratchFolder target;
