@@ -150,11 +150,12 @@ Renamed Rename(const WalkItem& item, const WalkItem& target) {
     NoteChangedFolder(ParentFolder(target.path));
     if (RetryWhileTransient([&] { return rename(item.path.c_str(), target.path.c_str()) == 0; })) {
         // A rename onto a second name of the same file does nothing; the
-        // item's own name is then the one too many.
-        struct stat source, renamed;
+        // item's own name, in another folder, is then the one too many.
+        struct stat source, renamed, sourceFolder, targetFolder;
         if (lstat(item.path.c_str(), &source) == 0 && lstat(target.path.c_str(), &renamed) == 0 &&
-            source.st_dev == renamed.st_dev && source.st_ino == renamed.st_ino && source.st_nlink > 1 &&
-            item.path != target.path) {
+            S_ISREG(source.st_mode) && source.st_dev == renamed.st_dev && source.st_ino == renamed.st_ino &&
+            source.st_nlink > 1 && stat(ParentFolder(item.path).c_str(), &sourceFolder) == 0 &&
+            stat(ParentFolder(target.path).c_str(), &targetFolder) == 0 && sourceFolder.st_ino != targetFolder.st_ino) {
             unlink(item.path.c_str());
         }
         return Renamed::kDone;
