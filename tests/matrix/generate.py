@@ -284,6 +284,8 @@ def Feature(part):
         return "mod-darkinst-leftover-read-only"
     if kind in ("link-item-file", "link-item-folder") and p["collide"]:
         return kind + "-collide"
+    if kind == "case" and p["folder"].startswith("config:"):
+        return "case-config"
     if kind == "link-copy-target" and p.get("dangling"):
         return "link-copy-target-dangling"
     return kind
