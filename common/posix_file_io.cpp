@@ -16,6 +16,10 @@ const long kFirstPauseMs = 25;
 const long kLongestPauseMs = 800;
 const long kGiveUpAfterMs = 6000;
 
+// A mount that kept failing once is not waited for again until a call
+// passes: a dead share must not cost the whole wait for every item.
+bool waitedInVain = false;
+
 // Device to a folder on it.
 std::map<dev_t, std::string> changedFileSystems;
 
@@ -93,9 +97,16 @@ bool RetryWhileTransient(const std::function<bool()>& call) {
     long pause = kFirstPauseMs;
     for (long paused = 0;; paused += pause, pause = pause * 2 > kLongestPauseMs ? kLongestPauseMs : pause * 2) {
         errno = 0;
-        if (call()) return true;
+        if (call()) {
+            waitedInVain = false;
+            return true;
+        }
         const int error = errno;
-        if (!IsTransientError(error) || paused >= kGiveUpAfterMs) return false;
+        if (!IsTransientError(error) || waitedInVain) return false;
+        if (paused >= kGiveUpAfterMs) {
+            waitedInVain = true;
+            return false;
+        }
         Pause(pause);
     }
 }

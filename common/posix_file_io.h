@@ -28,6 +28,7 @@ bool SyncFolder(const std::string& folder);
 bool IsTransientError(int error);
 // Calls `call` until it succeeds, fails for good, or a transient failure has
 // lasted a few seconds, pausing longer each time; errno is the last call's.
+// After a wait in vain, calls are tried once until one succeeds.
 bool RetryWhileTransient(const std::function<bool()>& call);
 
 // The file systems this run changed a name on, noted by a folder on each,
