@@ -55,7 +55,7 @@ bool BeginCopyReplacement(Replacement& replacement, const char* source, const ch
     replacement = Replacement{};
     replacement.files = &Files();
     replacement.target = target;
-    return MakeSideFile(replacement, suffix, source, false);
+    return MakeSideFile(replacement, suffix, source, true);
 }
 
 bool BeginRewriteInPlace(Replacement& replacement, const char* target) {

@@ -37,7 +37,8 @@ bool BeginReplacement(Replacement& replacement, const char* target, const char* 
 
 // As BeginReplacement, for a copy of `source`: the target's name is replaced
 // as it stands, a link there included (the file it names is never written),
-// and the new file gets the source's permission bits, as a copy carries them.
+// and the new file gets the source's owner where the system lets (as root),
+// then its permission bits, as `cp -p` carries them.
 bool BeginCopyReplacement(Replacement& replacement, const char* source, const char* target, const char* suffix);
 
 // For a linked target whose real folder takes no side file: the file the

@@ -82,6 +82,7 @@ bool PosixClose(FileHandle* file) {
 bool PosixRename(const char* from, const char* to) {
     const std::string source = Name(from);
     const std::string target = Name(to);
+    NoteChangedFolder(ParentFolder(target));
     if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // File systems without RENAME_NOREPLACE: link refuses an existing name too.
@@ -117,6 +118,7 @@ bool PosixReplace(const char* from, const char* to) {
 
 bool PosixRemove(const char* path) {
     const std::string resolved = Name(path);
+    NoteChangedFolder(ParentFolder(resolved));
     return unlink(resolved.c_str()) == 0;
 }
 
@@ -128,6 +130,7 @@ bool PosixExists(const char* path) {
 bool PosixLink(const char* existing, const char* to) {
     const std::string source = Name(existing);
     const std::string target = Name(to);
+    NoteChangedFolder(ParentFolder(target));
     return link(source.c_str(), target.c_str()) == 0;
 }
 
@@ -135,14 +138,9 @@ bool PosixSyncFolderOf(const char* path) {
     return SyncFolder(ParentFolder(Name(path)));
 }
 
+// Folders linked to other disks took moves and copies too.
 bool PosixSyncFileSystem(const char* path) {
-    const int fd = open(Name(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    const bool synced = fd >= 0 && syncfs(fd) == 0;
-    if (fd >= 0) close(fd);
-    // Folders linked to other disks took moves and copies too; only sync
-    // reaches every file system, and it reports nothing.
-    sync();
-    return synced;
+    return SyncChangedFileSystems(Name(path));
 }
 
 void PosixStartWriteBack(FileHandle* file, uint64_t offset, uint64_t length) {
@@ -161,8 +159,12 @@ std::string PosixFollowLinks(const char* path) {
 }
 
 // Owner first: a change of owner clears the set-ID bits the mode then gives
-// back. Only root may give another owner; a file system without modes or
-// owners answers EPERM or ignores them, and the content is what matters.
+// back. Only root may give another owner; what was not carried takes rights
+// away, never hands them on: set-ID bits stay only with both owner and group
+// (a set-user-ID program must not run as whoever made the copy), and a group
+// that is not the model's gets no more than everyone else had. A file system
+// without modes or owners answers EPERM or ignores them, and the content is
+// what matters.
 void PosixKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
     struct stat info;
     if (stat(Name(model).c_str(), &info) != 0) return;
@@ -170,7 +172,13 @@ void PosixKeepModeOf(FileHandle* file, const char* model, bool withOwner) {
         // Kept as far as the system lets: the group alone may still be ours to give.
         (void)!fchown(file->fd, static_cast<uid_t>(-1), info.st_gid);
     }
-    (void)!fchmod(file->fd, info.st_mode & 07777);
+    mode_t mode = info.st_mode & 07777;
+    struct stat made;
+    const bool known = fstat(file->fd, &made) == 0;
+    const bool groupKept = known && made.st_gid == info.st_gid;
+    if (!groupKept || made.st_uid != info.st_uid) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    if (!groupKept) mode = (mode & ~static_cast<mode_t>(070)) | ((mode & 07) << 3);
+    (void)!fchmod(file->fd, mode);
 }
 
 bool PosixSameFile(const char* a, const char* b) {

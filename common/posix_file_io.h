@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Opens `path` with `flags` only when it is a regular file: the open itself
@@ -21,3 +22,19 @@ bool WriteFully(int fd, const void* data, size_t size);
 std::string ParentFolder(const std::string& path);
 // A rename or a new name is durable only once the folder holding it is.
 bool SyncFolder(const std::string& folder);
+
+// Whether a failure with this errno may pass by itself: network and FUSE
+// mounts answer EIO, ETIMEDOUT, EAGAIN or ESTALE for a while after a hiccup.
+bool IsTransientError(int error);
+// Calls `call` until it succeeds, fails for good, or a transient failure has
+// lasted a few seconds, pausing longer each time; errno is the last call's.
+// After a wait in vain, calls are tried once until one succeeds.
+bool RetryWhileTransient(const std::function<bool()>& call);
+
+// The file systems this run changed a name on, noted by a folder on each,
+// so that the end of the run flushes those and not every mount of the
+// machine: a hung network mount the run never touched must not hold it.
+void NoteChangedFolder(const std::string& folder);
+// syncfs on the file system of `path` and on each noted one; true when all
+// were synced.
+bool SyncChangedFileSystems(const std::string& path);

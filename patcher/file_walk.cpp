@@ -90,7 +90,9 @@ bool CopiedAsLink(const Copy& copy, const WalkItem& item, bool named) {
 bool CopyItem(Copy& copy, const WalkItem& item, const std::string& targetFolder, bool named) {
     const ItemAccess& access = copy.access;
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
-    if (existing.exists && SameItem(access, item.path, existing.path)) return false;
+    // A move's copy replaces the player's link to the item, as the rename would.
+    const bool linkToReplace = copy.linksAsLinks && existing.link;
+    if (existing.exists && !linkToReplace && SameItem(access, item.path, existing.path)) return false;
     const bool asLink = CopiedAsLink(copy, item, named);
     if (item.folder && !asLink) {
         if (existing.exists && !existing.folder) return Clash(item.path, kWhyFileInWay);
@@ -141,9 +143,18 @@ bool RemoveItem(const ItemAccess& access, const WalkItem& item) {
 bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string& targetFolder) {
     const WalkItem existing = access.inspect(access.targetFor(access.names, targetFolder, NameOf(access, item.path)));
     const bool mergeable = item.folder && !item.link;
-    if (existing.exists) {
-        // Already there; a link is never put in the place of what it names.
-        if (SameItem(access, item.path, existing.path)) return !item.link;
+    WalkItem target = existing;
+    if (existing.exists && SameItem(access, item.path, existing.path)) {
+        // A link is never put in the place of what it names; an item the
+        // target folder (the item's own, through a link) already holds stays.
+        const bool alreadyThere = item.folder || SameItem(access, FolderOf(access, item.path), targetFolder);
+        if (!existing.link && (item.link || alreadyThere)) return !item.link;
+        // The player's link to the item, or a second (hard) name of the file,
+        // is replaced by the item, as any file of that name is; a folder
+        // cannot be renamed over a link.
+        if (mergeable && !access.remove(existing)) return Fail(access, item.path, kWhyNotMoved);
+        if (mergeable) target = WalkItem{existing.path};
+    } else if (existing.exists) {
         if (mergeable != existing.folder) {
             return Clash(item.path, existing.folder ? kWhyFolderInWay : kWhyFileInWay);
         }
@@ -154,7 +165,7 @@ bool MoveItem(const ItemAccess& access, const WalkItem& item, const std::string&
             return moved && (access.remove(item) || Fail(access, item.path, kWhyNotRemoved));
         }
     }
-    switch (access.rename(item, existing)) {
+    switch (access.rename(item, target)) {
         case Renamed::kDone:
             return true;
         case Renamed::kFailed:
@@ -181,7 +192,13 @@ std::string NameOf(const ItemAccess& access, const std::string& path) {
 bool ListSource(const ItemAccess& access, const std::string& source, std::vector<WalkItem>* items) {
     if (HasWildcard(NameOf(access, source))) {
         const std::string folder = FolderOf(access, source);
-        return access.inspect(folder).folder && access.list(folder, NameOf(access, source), items);
+        if (!access.inspect(folder).folder) return false;
+        if (access.list(folder, NameOf(access, source), items)) return true;
+        // Whatever it holds stays: a folder that cannot be read is no empty one.
+        firstFailure = {};
+        Fail(access, folder, kWhyNotListed);
+        NoteWhatStayed(folder);
+        return false;
     }
     const WalkItem item = access.inspect(source);
     if (item.exists) items->push_back(item);

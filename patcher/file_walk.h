@@ -2,8 +2,9 @@
 // for every platform: a file never replaces a folder or the reverse, folders
 // merge, a link that is itself an item is moved or removed as the link and
 // copied as what it names, a link the player put at a target is followed
-// when it names a folder and replaced when it does not, nothing a link names
-// is removed, and a folder is never copied into itself. What each platform
+// when it names a folder and replaced when it does not (or names the item
+// itself), nothing a link names is removed, and a folder is never copied
+// into itself. What each platform
 // does to one item goes through ItemAccess; paths are the platform's own
 // whole names in UTF-8.
 #pragma once

@@ -31,8 +31,10 @@ namespace {
 const int kFailed = 1;
 const size_t kCopyBufferSize = 1 << 20;
 
+// Every call below that may meet a network mount's passing failure goes
+// through RetryWhileTransient.
 bool Inspect(const std::string& path, struct stat* info) {
-    return lstat(path.c_str(), info) == 0;
+    return RetryWhileTransient([&] { return lstat(path.c_str(), info) == 0; });
 }
 
 bool IsFolder(const struct stat& info) {
@@ -48,25 +50,40 @@ std::string LastElement(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
+// A listing that breaks off is no listing: what it missed would count as gone.
+bool ListOnce(const std::string& folder, std::vector<std::string>* names) {
+    names->clear();
     DIR* dir = opendir(folder.c_str());
     if (!dir) return false;
-    while (struct dirent* entry = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const struct dirent* entry = readdir(dir);
+        if (!entry) break;
         const std::string name = entry->d_name;
         if (name != "." && name != "..") names->push_back(name);
     }
+    const int error = errno;
     closedir(dir);
+    errno = error;
     std::sort(names->begin(), names->end());
-    return true;
+    return error == 0;
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
+    return RetryWhileTransient([&] { return ListOnce(folder, names); });
 }
 
 // A link to a folder counts as that folder, so what goes there is merged
-// into it.
+// into it. What a mount keeps failing to show counts as there: it is never
+// reported gone.
 WalkItem InspectItem(const std::string& path) {
     WalkItem item;
     item.path = path;
     struct stat info;
-    if (!Inspect(path, &info)) return item;
+    if (!Inspect(path, &info)) {
+        item.exists = IsTransientError(errno);
+        return item;
+    }
     item.exists = true;
     item.link = S_ISLNK(info.st_mode);
     item.folder = IsFolder(info) || (item.link && stat(path.c_str(), &info) == 0 && IsFolder(info));
@@ -86,7 +103,7 @@ bool ListMatches(const std::string& folder, const std::string& pattern, std::vec
 
 bool Identify(const std::string& path, ItemIdentity* identity) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) return false;
+    if (!RetryWhileTransient([&] { return stat(path.c_str(), &info) == 0; })) return false;
     identity->volume = static_cast<uint64_t>(info.st_dev);
     identity->index = static_cast<uint64_t>(info.st_ino);
     return true;
@@ -131,7 +148,19 @@ std::string TargetFor(void* context, const std::string& folder, const std::strin
 }
 
 Renamed Rename(const WalkItem& item, const WalkItem& target) {
-    if (rename(item.path.c_str(), target.path.c_str()) == 0) return Renamed::kDone;
+    NoteChangedFolder(ParentFolder(target.path));
+    if (RetryWhileTransient([&] { return rename(item.path.c_str(), target.path.c_str()) == 0; })) {
+        // A rename onto a second name of the same file does nothing; the
+        // item's own name, in another folder, is then the one too many.
+        struct stat source, renamed, sourceFolder, targetFolder;
+        if (lstat(item.path.c_str(), &source) == 0 && lstat(target.path.c_str(), &renamed) == 0 &&
+            S_ISREG(source.st_mode) && source.st_dev == renamed.st_dev && source.st_ino == renamed.st_ino &&
+            source.st_nlink > 1 && stat(ParentFolder(item.path).c_str(), &sourceFolder) == 0 &&
+            stat(ParentFolder(target.path).c_str(), &targetFolder) == 0 && sourceFolder.st_ino != targetFolder.st_ino) {
+            unlink(item.path.c_str());
+        }
+        return Renamed::kDone;
+    }
     return errno == EXDEV ? Renamed::kOtherVolume : Renamed::kFailed;
 }
 
@@ -140,7 +169,7 @@ Renamed Rename(const WalkItem& item, const WalkItem& target) {
 // a link at its name is replaced, never written through. The copy keeps the
 // source's permission bits and modification time, as the shell's does. The
 // buffer is had before anything is made, so a lack of memory leaves nothing.
-bool CopyFileReplacing(const WalkItem& item, const WalkItem& target) {
+bool CopyFileOnce(const WalkItem& item, const WalkItem& target) {
     struct stat info;
     if (stat(item.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     void* buffer = CurrentPlatform().allocate(kCopyBufferSize);
@@ -154,11 +183,12 @@ bool CopyFileReplacing(const WalkItem& item, const WalkItem& target) {
     return true;
 }
 
-bool CopyLinkReplacing(const WalkItem& item, const WalkItem& target) {
+bool CopyLinkOnce(const WalkItem& item, const WalkItem& target) {
     std::vector<char> buffer(4096);
     const ssize_t length = readlink(item.path.c_str(), buffer.data(), buffer.size() - 1);
     if (length < 0) return false;
     buffer[static_cast<size_t>(length)] = '\0';
+    NoteChangedFolder(ParentFolder(target.path));
     const std::string temporary = Join(ParentFolder(target.path), "." + LastElement(target.path) + kLinkCopySuffix);
     unlink(temporary.c_str());
     if (symlink(buffer.data(), temporary.c_str()) != 0) return false;
@@ -167,12 +197,24 @@ bool CopyLinkReplacing(const WalkItem& item, const WalkItem& target) {
     return false;
 }
 
+// A copy is whole or absent, so a passing failure can be retried from the start.
+bool CopyFileReplacing(const WalkItem& item, const WalkItem& target) {
+    return RetryWhileTransient([&] { return CopyFileOnce(item, target); });
+}
+
+bool CopyLinkReplacing(const WalkItem& item, const WalkItem& target) {
+    return RetryWhileTransient([&] { return CopyLinkOnce(item, target); });
+}
+
 bool RemoveOne(const WalkItem& item) {
-    return (item.folder && !item.link ? rmdir(item.path.c_str()) : unlink(item.path.c_str())) == 0;
+    NoteChangedFolder(ParentFolder(item.path));
+    return RetryWhileTransient(
+        [&] { return (item.folder && !item.link ? rmdir(item.path.c_str()) : unlink(item.path.c_str())) == 0; });
 }
 
 bool MakeFolder(const std::string& path) {
-    return mkdir(path.c_str(), 0777) == 0;
+    NoteChangedFolder(ParentFolder(path));
+    return RetryWhileTransient([&] { return mkdir(path.c_str(), 0777) == 0; });
 }
 
 std::string DescribeErrno() {
@@ -183,6 +225,26 @@ const ItemAccess kPosixItems = {
     '/', ListMatches, InspectItem, Identify, TargetFor, Rename, CopyFileReplacing, CopyLinkReplacing, RemoveOne,
     MakeFolder, true, nullptr, DescribeErrno,
 };
+
+// A last element with wildcards is a pattern for the listing of its folder,
+// never a name to look up: an SMB server refuses "*" in a name with an error
+// its client then gives for the whole mount for seconds.
+std::string ResolveRequest(const char* path) {
+    const std::string text = path;
+    const size_t last = text.find_last_of("/\\");
+    const std::string name = last == std::string::npos ? text : text.substr(last + 1);
+    if (name.find_first_of("*?") == std::string::npos) {
+        // A file system that folds letter case finds "cam.cfg" as it is
+        // asked for; the item keeps the spelling its folder lists (CAM.CFG).
+        const std::string resolved = ResolvePath(path);
+        const std::string parent = ParentFolder(resolved);
+        std::string listed;
+        if (!FindNameIgnoringCase(parent, LastElement(resolved), &listed)) return resolved;
+        return Join(parent, listed);
+    }
+    const std::string folder = last == std::string::npos ? "." : last == 0 ? "/" : text.substr(0, last);
+    return Join(ResolvePath(folder.c_str()), name);
+}
 
 bool ExistingFolder(const char* path, std::string* resolved) {
     *resolved = ResolvePath(path);
@@ -198,7 +260,7 @@ int WalkRequest(const char* from, const char* to,
     access.names = &targets;
     std::string folder;
     std::vector<WalkItem> items;
-    if (!ExistingFolder(to, &folder) || !ListSource(access, ResolvePath(from), &items)) return kFailed;
+    if (!ExistingFolder(to, &folder) || !ListSource(access, ResolveRequest(from), &items)) return kFailed;
     return step(access, items, folder) ? 0 : kFailed;
 }
 
@@ -212,7 +274,7 @@ int PosixCopy(const char* from, const char* to) {
 
 int PosixDelete(const char* path) {
     std::vector<WalkItem> items;
-    if (!ListSource(kPosixItems, ResolvePath(path), &items)) return kFailed;
+    if (!ListSource(kPosixItems, ResolveRequest(path), &items)) return kFailed;
     return DeleteListed(kPosixItems, items) ? 0 : kFailed;
 }
 

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs the Debian packages the build, the tests and the demo need, but
 # only when something is missing, so a second run costs nothing.
-# Usage: scripts/install-deps.sh [--windows]
+# Usage: scripts/install-deps.sh [--windows] [--drives]
 set -eu
 
 sudo=""
@@ -23,15 +23,21 @@ install_missing() {
 }
 
 # strace, openssl and python3 serve the reliability runs.
-# ntfs-3g, exfat-fuse and exfatprogs give the matrix its NTFS and exFAT images.
+# ntfs-3g, exfat-fuse and exfatprogs give the matrix its NTFS and exFAT images,
+# dosfstools and fusefat its FAT32 one (where the kernel has no vfat driver),
+# sshfs and smbnetfs the clients of its SSH and SMB drives. Their servers
+# come with --drives only: Debian starts the packages' own sshd and smbd on
+# every interface where it runs services (the matrix starts its own on
+# 127.0.0.1 and needs only the programs).
 # libdivsufsort-dev gives the tool's benchmark the suffix arrays of its optimum.
 # xvfb, openbox, zenity, xterm, xdotool, x11-utils and imagemagick give the
 # desktop tests a display with a window manager, the dialog windows, a
 # terminal emulator and a look at them.
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3
-          ntfs-3g exfat-fuse exfatprogs libdivsufsort-dev
+          ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs smbnetfs libdivsufsort-dev
           xvfb openbox zenity xterm xdotool x11-utils imagemagick)
-if [ "${1:-}" = "--windows" ]; then
+if [[ " $* " == *" --drives "* ]]; then packages+=(openssh-server samba); fi
+if [[ " $* " == *" --windows "* ]]; then
   # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
   packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386

@@ -16,8 +16,9 @@ bin=$work/build
 jobs=$(nproc)
 
 # What each mutant is run against: the fault sweeps (every file call and
-# allocation failed in turn; sweeps:FILTER runs those FILTER names), or the
-# order of a whole native run's writes.
+# allocation failed in turn; sweeps:FILTER runs those FILTER names), the
+# order of a whole native run's writes (also on a file system without
+# rename flags or hard links).
 sweeps="$bin/tests/q8r_fault_sweeps"
 ordering="$src/tests/reliability/write_ordering.sh"
 
@@ -40,6 +41,12 @@ posix-copy-result @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.*
 darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kDefaultDarkinst, read, rule)) FailWrite(kDefaultDarkinstNotWritable); @ RewriteConfigFile(kDefaultDarkinst, read, rule);
 darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kCustomDarkinst, read, rule)) FailWrite(kCustomDarkinstNotWritable); @ RewriteConfigFile(kCustomDarkinst, read, rule);
 end-file-system-sync @ patcher/game_root.cpp @ ordering @ if (GameRoot) Files().syncFileSystem(GameRoot); @ ;
+walk-remove-after-failed-copy @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ return CopyWhole(access, item, targetFolder, true) && RemoveItem(access, item); @ return (CopyWhole(access, item, targetFolder, true), true) && RemoveItem(access, item);
+walk-merge @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (mergeable) { @ if (false) {
+walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ return !item.link;
+walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ if (item.link || alreadyThere || !existing.link) return !item.link;
+fallback-name-free @ common/posix_file_access.cpp @ ordering @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
+fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) { @ if (!linked && false) {
 EOF
 )
 

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,10 @@
 #include "darkinst_steps.h"
 #include "file_operations.h"
 #include "file_replacement.h"
+#include "file_walk.h"
+#include "left_behind.h"
 #include "support/faulty_file_access.h"
+#include "support/memory_items.h"
 #include "support/recording_platform.h"
 #include "support/scratch_folder.h"
 
@@ -268,3 +273,135 @@ TEST_F(RewriteUnderFaults, TheModsDarkinstIsTheCopyOrTheNewOneAndAFailureIsSaid)
 }
 
 }  // namespace
+
+// The walk's rules through its own seam, each of its calls failed in turn
+// for every kind of request: whatever fails, no file is lost (a failed copy
+// to another volume never takes its source away, a failed rename never an
+// item), a result of success means the whole request was done, and a
+// failure names what stayed.
+class WalkUnderFaults : public ::testing::Test {
+protected:
+    struct Request {
+        const char* what;
+        std::function<bool(const ItemAccess&)> run;
+        std::map<std::string, std::string> expected;
+        bool succeeds;
+    };
+
+    static void Lay(MemoryItems& items) {
+        items.Clear();
+        items.File("/outside/kept.dat", "kept");
+        items.File("/g/books/english/book1.str", "b1");
+        items.File("/g/books/english/intro/page.str", "page");
+        items.File("/g/books/intro/own.str", "own");
+        items.File("/g/books/english/cf.str", "new cf");
+        items.File("/g/books/cf.str", "old cf");
+        items.File("/g/books/english/lt.str", "lt");
+        items.Link("/g/books/lt.str", "/g/books/english/lt.str");
+        items.File("/g/books/english/same.str", "same");
+        items.HardLink("/g/books/english/same.str", "/g/books/same.str");
+        items.File("/g/books/english/ffd/inner.str", "inner");
+        items.File("/g/books/ffd", "a file in the way");
+        items.Link("/g/books/english/out.str", "/outside/kept.dat");
+        items.File("/g/snd/english/line.wav", "line");
+        items.File("/g/snd/english/set/a.wav", "a");
+        items.File("/other/snd/set/own.wav", "own wav");
+        items.Link("/other/snd/line.wav", "/g/snd/english/line.wav");
+        items.File("/g/saves/game.sav", "save");
+        items.Link("/g/saves/last.sav", "/g/saves/game.sav");
+        items.Folder("/g/q8r/old/empty");
+        items.Link("/g/q8r/old/linked", "/outside");
+    }
+
+    static bool Move(const ItemAccess& access, const std::string& from, const std::string& to) {
+        std::vector<WalkItem> listed;
+        return ListSource(access, from, &listed) && MoveListed(access, listed, to);
+    }
+
+    static std::map<std::string, std::string> Contents(const std::map<std::string, std::string>& tree) {
+        std::map<std::string, std::string> files;
+        for (const auto& [path, entry] : tree) {
+            if (entry[0] == 'f') files[entry] = path;
+        }
+        return files;
+    }
+
+    std::vector<Request> Requests() {
+        return {
+            {"a move onto the same volume",
+             [](const ItemAccess& access) { return Move(access, "/g/books/english/*", "/g/books"); },
+             {{"/g/books", "d"}, {"/g/books/book1.str", "f b1"}, {"/g/books/cf.str", "f new cf"},
+              {"/g/books/english", "d"}, {"/g/books/english/ffd", "d"}, {"/g/books/english/ffd/inner.str", "f inner"},
+              {"/g/books/ffd", "f a file in the way"}, {"/g/books/intro", "d"}, {"/g/books/intro/own.str", "f own"},
+              {"/g/books/intro/page.str", "f page"}, {"/g/books/lt.str", "f lt"},
+              {"/g/books/out.str", "l /outside/kept.dat"}, {"/g/books/same.str", "f same"},
+              {"/g/books/english/book1.str", "nothing"}, {"/g/books/english/lt.str", "nothing"},
+              {"/g/books/english/same.str", "nothing"}},
+             false},
+            {"a move to another volume",
+             [](const ItemAccess& access) { return Move(access, "/g/snd/english/*", "/other/snd"); },
+             {{"/g/snd", "d"}, {"/g/snd/english", "d"}, {"/other/snd", "d"}, {"/other/snd/line.wav", "f line"},
+              {"/other/snd/set", "d"}, {"/other/snd/set/a.wav", "f a"}, {"/other/snd/set/own.wav", "f own wav"},
+              {"/g/snd/english/line.wav", "nothing"}, {"/g/snd/english/set", "nothing"}},
+             true},
+            {"a copy",
+             [](const ItemAccess& access) {
+                 std::vector<WalkItem> listed;
+                 return ListSource(access, "/g/saves", &listed) && CopyListed(access, listed, "/g/q8r");
+             },
+             {{"/g/q8r/saves", "d"}, {"/g/q8r/saves/game.sav", "f save"},
+              {"/g/q8r/saves/last.sav", "l /g/saves/game.sav"}},
+             true},
+            {"a delete",
+             [](const ItemAccess& access) {
+                 std::vector<WalkItem> listed;
+                 return ListSource(access, "/g/q8r/old", &listed) && DeleteListed(access, listed);
+             },
+             {{"/g/q8r/old", "nothing"}, {"/g/q8r/old/linked", "nothing"}},
+             true},
+        };
+    }
+};
+
+TEST_F(WalkUnderFaults, NothingIsLostAndASuccessIsWhole) {
+    for (const Request& request : Requests()) {
+        MemoryItems items;
+        Lay(items);
+        const std::map<std::string, std::string> before = items.Tree();
+        ForgetLeftBehind();
+        EXPECT_EQ(request.run(items.Access()), request.succeeds) << request.what;
+        const std::map<std::string, std::string> done = items.Tree();
+        // What the request changed, and only that.
+        for (const auto& [path, entry] : request.expected) {
+            EXPECT_EQ(done.count(path) ? done.at(path) : "nothing", entry) << request.what << ": " << path;
+        }
+        for (const auto& [path, entry] : done) {
+            if (!request.expected.count(path) && before.count(path)) {
+                EXPECT_EQ(before.at(path), entry) << request.what << ": " << path;
+            }
+            EXPECT_TRUE(request.expected.count(path) || before.count(path)) << request.what << ": made " << path;
+        }
+        EXPECT_EQ(done.at("/outside/kept.dat"), "f kept") << request.what;
+        const int calls = items.Calls();
+        EXPECT_GT(calls, 3) << request.what;
+        for (int failing = 1; failing <= calls; ++failing) {
+            const std::string where = std::string(request.what) + ", call " + std::to_string(failing) + " failing";
+            Lay(items);
+            items.FailCall(failing);
+            ForgetLeftBehind();
+            const bool succeeded = request.run(items.Access());
+            const std::map<std::string, std::string> after = items.Tree();
+            if (succeeded) {
+                EXPECT_EQ(after, done) << where << ": success reported for a request not done";
+            } else {
+                EXPECT_GT(LeftBehindCount(), 0u) << where << ": a failure that names nothing";
+            }
+            // No file is lost but one the request replaces by design.
+            const std::map<std::string, std::string> kept = Contents(after);
+            for (const auto& [content, path] : Contents(before)) {
+                EXPECT_TRUE(kept.count(content) || request.expected.count(path)) << where << ": lost " << path;
+            }
+        }
+        ForgetLeftBehind();
+    }
+}

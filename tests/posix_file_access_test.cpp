@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform.h"
+#include "posix_file_io.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -64,6 +67,33 @@ TEST(PosixFileAccess, FollowsFolderLinksButNeverMakesOrEmptiesAFileThroughALink)
     EXPECT_TRUE(Files().remove("q8r\\planted.new"));
     EXPECT_FALSE(game.Exists("q8r/planted.new"));
     EXPECT_EQ("keep me", outside.Read("victim.cfg"));
+}
+
+// A network mount's passing failure is tried again, anything else counts at
+// once: a missing file must not cost seconds, a share's hiccup no item.
+TEST(PosixRetry, WaitsOutOnlyAPassingFailure) {
+    const struct {
+        int error;
+        int failures;  // before the call succeeds
+        bool succeeds;
+        int calls;
+    } cases[] = {
+        {EIO, 2, true, 3}, {ETIMEDOUT, 1, true, 2}, {EAGAIN, 1, true, 2}, {ESTALE, 1, true, 2},
+        {ENOENT, 1, false, 1}, {EACCES, 5, false, 1},
+    };
+    for (const auto& item : cases) {
+        int calls = 0;
+        const bool done = RetryWhileTransient([&] {
+            if (++calls > item.failures) return true;
+            errno = item.error;
+            return false;
+        });
+        EXPECT_EQ(done, item.succeeds) << std::strerror(item.error);
+        EXPECT_EQ(calls, item.calls) << std::strerror(item.error);
+        if (!done) {
+            EXPECT_EQ(errno, item.error) << "the caller is told why";
+        }
+    }
 }
 
 }  // namespace

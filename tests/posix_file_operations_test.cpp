@@ -2,7 +2,9 @@
 // case-sensitive file system, renames instead of copies, other file systems
 // and links.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -56,6 +58,24 @@ TEST(PosixFileOperations, AMoveWithinOneFileSystemIsARename) {
 
     EXPECT_EQ(InodeOf(game.Root() / "snd/cop1/big.wav"), fileBefore);
     EXPECT_EQ(InodeOf(game.Root() / "snd/cop1/set"), folderBefore);
+}
+
+// The player's link at the target to the item itself, or a second (hard)
+// name of its file there, is replaced by the item: the v1.0 folder empties,
+// and no link is left to dangle once it goes.
+TEST(PosixFileOperations, AMoveReplacesALinkOrSecondNameOfTheItemAtItsTarget) {
+    ScratchFolder game;
+    game.Write("books/english/book1.str", "b");
+    game.Write("books/english/voice.wav", "v");
+    ASSERT_EQ(0, symlink("english/book1.str", game.PathText("books/book1.str").c_str()));
+    ASSERT_EQ(0, link(game.PathText("books/english/voice.wav").c_str(), game.PathText("books/voice.wav").c_str()));
+
+    EXPECT_EQ(MoveFiles(game.PathText("books/english/*").c_str(), game.PathText("books").c_str()), 0);
+
+    EXPECT_EQ(game.Tree(), (std::vector<std::string>{"books/", "books/book1.str", "books/english/", "books/voice.wav"}));
+    EXPECT_FALSE(std::filesystem::is_symlink(game.Root() / "books" / "book1.str"));
+    EXPECT_EQ(game.Read("books/book1.str"), "b");
+    EXPECT_EQ(game.Read("books/voice.wav"), "v");
 }
 
 TEST(PosixFileOperations, AMoveToAnotherFileSystemCopiesThenDeletes) {
@@ -197,6 +217,68 @@ TEST(PosixFileOperations, ACopyCarriesItsModeReplacesALinkAtItsNameAndReportsAFa
         EXPECT_NE(CopyFiles(game.PathText("save.sav").c_str(), game.PathText("q8r").c_str()), 0);
     }
     EXPECT_FALSE(game.Exists("q8r/save.sav.q8r-copy"));
+}
+
+struct Owned {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+};
+
+Owned OwnerOf(const ScratchFolder& folder, const std::string& relative) {
+    struct stat info;
+    if (stat(folder.PathText(relative).c_str(), &info) != 0) return {0, 0, 0};
+    return {info.st_uid, info.st_gid, info.st_mode & 07777};
+}
+
+// A copy as root keeps its source's owner and group, so a player's saves
+// stay the player's; set-ID bits go with them only where both were carried,
+// and a group not carried gets what everyone had: no copy runs with rights
+// its source did not give, nor opens a file to a group it was closed to.
+TEST(PosixFileOperations, ACopyHandsOnNoPrivilege) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give files to another user";
+    const uid_t player = 65534;
+    ScratchFolder game;
+    const struct {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+        bool byPlayer;
+        Owned expected;
+    } cases[] = {
+        {"suid.exe", player, 04755, false, {player, player, 04755}},
+        {"private.sav", player, 0600, false, {player, player, 0600}},
+        {"sgid.exe", 0, 02750, false, {0, 0, 02750}},
+        {"rootsuid.exe", 0, 06755, true, {player, player, 0755}},
+        {"rootgroup.cfg", 0, 0664, true, {player, player, 0644}},
+    };
+    game.MakeFolder("q8r");
+    ASSERT_EQ(0, chmod(game.RootText().c_str(), 0755));
+    ASSERT_EQ(0, chmod(game.PathText("q8r").c_str(), 0777));
+    for (const auto& item : cases) {
+        game.Write(item.name, "bytes");
+        ASSERT_EQ(0, chown(game.PathText(item.name).c_str(), item.owner, item.owner));
+        ASSERT_EQ(0, chmod(game.PathText(item.name).c_str(), item.mode));
+        if (!item.byPlayer) {
+            EXPECT_EQ(CopyFiles(game.PathText(item.name).c_str(), game.PathText("q8r").c_str()), 0) << item.name;
+            continue;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            const bool dropped = setgroups(0, nullptr) == 0 && setresgid(player, player, player) == 0 &&
+                                 setresuid(player, player, player) == 0;
+            _exit(dropped ? CopyFiles(game.PathText(item.name).c_str(), game.PathText("q8r").c_str()) : 99);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << item.name;
+    }
+    for (const auto& item : cases) {
+        const Owned made = OwnerOf(game, std::string("q8r/") + item.name);
+        EXPECT_EQ(made.owner, item.expected.owner) << item.name;
+        EXPECT_EQ(made.group, item.expected.group) << item.name;
+        EXPECT_EQ(made.mode, item.expected.mode) << std::oct << item.name << " " << made.mode;
+    }
 }
 
 // Names read from a folder are bytes: a backslash or a byte outside ASCII in

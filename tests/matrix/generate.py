@@ -61,8 +61,9 @@ def File(data, mode=0o644, owner="player"):
     return {"k": "f", "data": data, "mode": mode, "owner": owner}
 
 
-def Link(to):
-    return {"k": "l", "to": to}
+def Link(to, relative=False):
+    """A link to `to`; laid out as a path relative to the link's folder when `relative`."""
+    return {"k": "l", "to": to, "relative": relative}
 
 
 def Fifo():
@@ -241,6 +242,12 @@ def DrawParts(seed, index):
     if rng.random() < 0.1:
         add("stale", name=rng.choice(["tmp-root", "tmp-mod", "copy", "new"]), kind="link",
             item=rng.choice(["cam.cfg", "dark.cfg", "user.cfg"]), video=rng.choice(VIDEOS))
+    if rng.random() < 0.12:
+        add("link-at-target", where=rng.choice(places), relative=rng.random() < 0.5)
+    # Items of the plain mode, which every file system holds.
+    plain = [p[1]["item"] for p in parts if p[0] == "config" and p[1]["mode"] == 0o644]
+    if plain and rng.random() < 0.3:
+        add("case", folder="config:" + rng.choice(plain))
     return parts
 
 
@@ -277,6 +284,8 @@ def Feature(part):
         return "mod-darkinst-leftover-read-only"
     if kind in ("link-item-file", "link-item-folder") and p["collide"]:
         return kind + "-collide"
+    if kind == "case" and p["folder"].startswith("config:"):
+        return "case-config"
     if kind == "link-copy-target" and p.get("dangling"):
         return "link-copy-target-dangling"
     return kind
@@ -366,6 +375,14 @@ def BuildWorld(parts, pairs):
                     Put(world, "%s/%s/own.dat" % (target, name), File(Blob(rng, tag + "own")))
             elif kind == "link-item-dangling":
                 Put(world, "%s/%s" % (english, name), Link("O/missing%d" % index))
+        elif kind == "link-at-target":
+            # The player's link at the target to the very item the move takes.
+            english, target = Where(p["where"])
+            if Resolve(world, english)[2] is None or Resolve(world, target)[2] is None:
+                continue
+            name = "lt%d.dat" % index
+            Put(world, "%s/%s" % (english, name), File(Blob(rng, tag)))
+            Put(world, "%s/%s" % (target, name), Link("%s/%s" % (english, name), p["relative"]))
         elif kind == "link-english":
             english, _ = Where(p["voice"])
             folder, name, node = Resolve(world, english)
@@ -440,6 +457,11 @@ def ApplyCase(world, which):
         if node is not None:
             del folder["ch"][real]
             folder["ch"][new] = node
+    if which.startswith("config:"):
+        # An item of the game folder spelled otherwise than the step asks for it.
+        name = which.split(":", 1)[1]
+        rename(world["G"], name, name.upper())
+        return
     q8r = Lookup(world["G"], "q8r")[1]
     if which == "q8r":
         rename(world["G"], "q8r", "Q8R")
@@ -519,7 +541,8 @@ class Run:
         if src["k"] not in ("f", "d"):
             self.left = True
             return
-        name = source.rsplit("/", 1)[1]
+        # The copy takes the spelling its source has, not the step's.
+        name = Resolve(self.w, source, follow_last=False)[1]
         if self.windows and src["k"] == "f":
             # Windows clears an earlier run's side name before each copy; a folder there stays.
             self.ClearSide(dst, (Lookup(dst, name)[0] or name) + ".q8r-copy")
@@ -785,9 +808,13 @@ def Materialize(world, roots, player):
                 with open(full, "wb") as f:
                     f.write(node["data"])
                 own(full, node["owner"])
-                os.chmod(full, node["mode"])
+                try:
+                    os.chmod(full, node["mode"])
+                except OSError:
+                    pass  # FAT through FUSE holds no modes and says so
             elif node["k"] == "l":
-                os.symlink(real(node["to"]), full)
+                to = real(node["to"])
+                os.symlink(os.path.relpath(to, path) if node.get("relative") else to, full)
                 own(full, "player")
             else:
                 os.mkfifo(full)
@@ -818,7 +845,7 @@ def Snapshot(roots, modes=True):
                 key = rel + "/" + name
                 st = os.lstat(full)
                 if stat.S_ISLNK(st.st_mode):
-                    out[key] = ("l", symbolic(os.readlink(full)), None)
+                    out[key] = ("l", symbolic(os.path.normpath(os.path.join(folder, os.readlink(full)))), None)
                     if name in dirs:
                         dirs.remove(name)
                 elif stat.S_ISDIR(st.st_mode):

@@ -7,9 +7,11 @@ Started through run.sh, which gives it a network namespace of its own.
 """
 import argparse
 import copy
+import errno
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -27,7 +29,7 @@ PLAYER = 65534
 # feature, it shows on one of the platforms and file systems named, and what
 # differs matches the pattern. Take entries out as the fixes land.
 IGNORE_KNOWN = False
-NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat")
+NATIVE, WINE, ALL_FS = ("native",), ("win64", "win32"), ("local", "ntfs", "exfat", "fat32", "sshfs", "smb")
 STALE_SIGNS = (r"(exit code: expected 0, found 1|side file left|Can't Create New Avi File|q8r-copy"
                r"|G/q8r/\S+: expected file \w+( mode \d+)?, found nothing)")
 # A "run" entry explains every difference of a run that shows it: the fault
@@ -43,6 +45,12 @@ KNOWN = [
      "wine: a FIFO at a side name stays and stops the write; Wine's delete, rename and replace all refuse one"),
     (r"^stale-copy-folder$", WINE, ALL_FS, r"differs from native: tree: G/q8r/\S+: file \w+ against nothing", "row",
      "native: a folder at the copy's side name stops that one copy; the Windows copy takes one only onto a link"),
+    (r"^link-at-target$", WINE, ALL_FS, r"/lt\d+\.dat", "run",
+     "wine: a move over the player's link to the item renames onto what the link names, the item itself: "
+     "both stay and are named as left behind (not filed: the Windows file operations')"),
+    (r"^case-config$", WINE, ALL_FS, r"G/q8r/[^/]+: (expected|file|nothing)", "row",
+     "wine: the shell's copy names the copy as the step spells its source, not as the folder does "
+     "(not filed: the Windows file operations')"),
 ]
 
 
@@ -194,15 +202,192 @@ def StartDisplay(work):
 
 # ---------------------------------------------------------------- file systems
 
+def Tried(command):
+    """Whether a command ran and succeeded; its output is dropped."""
+    try:
+        return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
+def FreePort():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def MountSsh(work, point):
+    """A folder of this machine served by an sshd of our own on 127.0.0.1
+    and mounted through sshfs; returns how to take it away, or None."""
+    home = os.path.join(work, "ssh-server")
+    served = os.path.join(home, "served")
+    os.makedirs(served)
+    for key in ("host", "client"):
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(home, key)], check=True)
+    port = FreePort()
+    with open(os.path.join(home, "sshd_config"), "w") as config:
+        config.write("ListenAddress 127.0.0.1\nPort %d\nHostKey %s/host\nAuthorizedKeysFile %s/client.pub\n"
+                     "PermitRootLogin prohibit-password\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                     "StrictModes no\nUsePAM no\nSubsystem sftp internal-sftp\nPidFile none\n" % (port, home, home))
+    os.makedirs("/run/sshd", exist_ok=True)
+    server = subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", os.path.join(home, "sshd_config")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop():
+        server.terminate()
+        server.wait()
+    # Links leading out of the served folder are the player's too: shown, not refused.
+    options = ("port=%d,IdentityFile=%s/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+               "BatchMode=yes,allow_other,no_contain_symlinks" % (port, home))
+    for _ in range(50):
+        if server.poll() is not None:
+            break
+        if Tried(["sshfs", "-o", options, "root@127.0.0.1:" + served, point]):
+            return stop
+        time.sleep(0.1)
+    stop()
+    return None
+
+
+def MakeScratch(label, platform, point):
+    """A fresh folder for one run; an SMB client that was sent a bad name
+    answers EIO for the whole mount for a few seconds, which is waited out."""
+    for _ in range(100):
+        try:
+            return tempfile.mkdtemp(prefix="%s-%s-" % (label, platform), dir=point)
+        except OSError as error:
+            if error.errno != errno.EIO:
+                raise
+            time.sleep(0.1)
+    return tempfile.mkdtemp(prefix="%s-%s-" % (label, platform), dir=point)
+
+
+def RenameKeepsFolders(point):
+    """Whether a folder renamed on the mount still holds its files (fusefat
+    0.1a empties it)."""
+    os.makedirs(os.path.join(point, "probe", "held"))
+    with open(os.path.join(point, "probe", "held", "file"), "w") as probe:
+        probe.write("kept")
+    os.rename(os.path.join(point, "probe", "held"), os.path.join(point, "probe", "moved"))
+    kept = os.path.exists(os.path.join(point, "probe", "moved", "file"))
+    shutil.rmtree(os.path.join(point, "probe"), ignore_errors=True)
+    return kept
+
+
+SMB_CONF = """[global]
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  disable netbios = yes
+  server role = standalone server
+  map to guest = Bad User
+  guest account = root
+  unix extensions = no
+  load printers = no
+  private dir = {home}/private
+  lock directory = {home}/lock
+  state directory = {home}/state
+  cache directory = {home}/cache
+  pid directory = {home}
+  log file = {home}/log
+[game]
+  path = {served}
+  read only = no
+  guest ok = yes
+  force user = root
+"""
+
+
+def MountSmb(work, point):
+    """A folder of this machine shared by an smbd of our own on 127.0.0.1
+    and mounted through the FUSE client smbnetfs (the kernel's cifs where it
+    is missing); returns the share's folder and how to stop, or None."""
+    home = os.path.join(work, "smb-server")
+    served = os.path.join(home, "served")
+    for folder in ("served", "private", "lock", "state", "cache", "client/.smb"):
+        os.makedirs(os.path.join(home, folder))
+    with open(os.path.join(home, "smb.conf"), "w") as config:
+        config.write(SMB_CONF.format(home=home, served=served))
+    client = os.path.join(home, "client", ".smb", "smbnetfs.conf")
+    with open(client, "w") as config:
+        config.write('auth "guest" ""\nhost 127.0.0.1 visible=true\n')
+    os.chmod(client, 0o600)  # smbnetfs ignores a configuration others may read
+    # A session of its own: smbd signals its whole process group as it stops.
+    server = subprocess.Popen(["/usr/sbin/smbd", "--foreground", "--no-process-group",
+                               "--configfile=" + os.path.join(home, "smb.conf")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def stop():
+        server.terminate()
+        server.wait()
+    share = os.path.join(point, "127.0.0.1", "game")
+    # smbnetfs keeps a host it could not reach as gone for a while.
+    for _ in range(100):
+        with socket.socket() as probe:
+            if probe.connect_ex(("127.0.0.1", 445)) == 0:
+                break
+        time.sleep(0.1)
+    if Tried(["env", "HOME=" + os.path.join(home, "client"), "smbnetfs", point, "-o", "allow_other,config=" + client]):
+        for _ in range(100):
+            if server.poll() is not None:
+                break
+            if os.path.isdir(share):
+                return share, stop
+            time.sleep(0.1)
+        Tried(["umount", point])
+    stop()
+    return None
+
+
 def Mount(fs, work):
     """A mounted image of the file system, made for this run; returns the
     mount point and how to take it away, or None when the host cannot."""
     image, point = os.path.join(work, fs + ".img"), os.path.join(work, fs)
     os.makedirs(point)
+    if fs == "smb":
+        Tried(["ip", "link", "set", "lo", "up"])
+        mounted = MountSmb(work, point) if shutil.which("smbnetfs") and os.path.exists("/usr/sbin/smbd") else None
+        if not mounted:
+            print("matrix: smb not mounted (no smbd, smbnetfs or loopback here); it is left out")
+            return None
+
+        def unmount_smb():
+            for _ in range(20):
+                if Tried(["umount", point]):
+                    break
+                time.sleep(0.5)
+            mounted[1]()
+        return mounted[0], unmount_smb
+    if fs == "sshfs":
+        # The matrix runs in a network namespace of its own: its loopback starts down.
+        Tried(["ip", "link", "set", "lo", "up"])
+        stop = MountSsh(work, point) if shutil.which("sshfs") and os.path.exists("/usr/sbin/sshd") else None
+        if not stop:
+            print("matrix: sshfs not mounted (no sshfs, sshd or loopback here); it is left out")
+            return None
+
+        def unmount_ssh():
+            for _ in range(20):
+                if Tried(["umount", point]):
+                    break
+                time.sleep(0.5)
+            stop()
+        return point, unmount_ssh
     subprocess.run(["truncate", "-s", "256M", image], check=True)
     loop = None
+    owner = "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)
     try:
-        if fs == "ntfs":
+        if fs == "fat32":
+            subprocess.run(["mkfs.vfat", "-F", "32", image], check=True, stdout=subprocess.DEVNULL)
+            # The kernel's driver where the host has it, else the FUSE one.
+            if not Tried(["mount", "-t", "vfat", "-o", "loop," + owner, image, point]):
+                subprocess.run(["fusefat", "-o", "rw+,allow_other," + owner, image, point], check=True,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                if not RenameKeepsFolders(point):
+                    Tried(["umount", point])
+                    os.remove(image)
+                    print("matrix: fat32 through fusefat loses a renamed folder's files; it is left out")
+                    return None
+        elif fs == "ntfs":
             subprocess.run(["mkntfs", "-F", "-Q", "-q", image], check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
             subprocess.run(["ntfs-3g", image, point, "-o", "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)], check=True)
@@ -279,6 +464,17 @@ def Differences(before, after, expected, modes):
     return rows
 
 
+def SecondRunRows(platform, roots, scratch, after, modes, fs):
+    """A finished run leaves nothing for another to do: a second one changes
+    nothing on disk."""
+    platform.Run(roots["G"], scratch)
+    if fs != "local":
+        DropCaches()
+    again = G.Snapshot(roots, modes)
+    return [("second run", "%s: %s, then %s" % (path, Show(after.get(path)), Show(again.get(path))))
+            for path in sorted(set(after) | set(again)) if after.get(path) != again.get(path)]
+
+
 def Show(entry):
     if entry is None:
         return "nothing"
@@ -344,10 +540,13 @@ class Matrix:
             if half:
                 G.HalfDone(world, half)
             expected = G.Expect(copy.deepcopy(world), runs, platform.name)
-            scratch = tempfile.mkdtemp(prefix="%s-%s-" % (label, platform.name), dir=point)
-            os.chmod(scratch, 0o755)
-            if os.getuid() == 0:
-                os.chown(scratch, PLAYER, PLAYER)
+            scratch = MakeScratch(label, platform.name, point)
+            try:
+                os.chmod(scratch, 0o755)
+                if os.getuid() == 0:
+                    os.chown(scratch, PLAYER, PLAYER)
+            except OSError:
+                pass  # a file system without modes or owners: the mount's own serve
             roots = {"G": os.path.join(scratch, "game"), "O": os.path.join(scratch, "outside")}
             player = PLAYER if os.getuid() == 0 and fs == "local" else None
             G.Materialize(world, roots, player)
@@ -361,6 +560,8 @@ class Matrix:
                 DropCaches()
             after = G.Snapshot(roots, modes)
             rows = OutcomeRows(result, expected) + Differences(before, after, expected, modes)
+            if platform.name == "native":
+                rows += SecondRunRows(platform, roots, scratch, after, modes, fs)
             outcomes[platform.name] = (rows, (result["exit"], result["boxes"],
                                               {k: v[:2] for k, v in after.items()}), features)
             if not self.args.keep:
@@ -447,7 +648,8 @@ def main():
     parser.add_argument("--tool", required=True, help="q8r-avipatch, native or .exe (makes the patch data)")
     parser.add_argument("--win64", help="folder of the win64 build (Q8RPatcher.exe, patcher_driver.exe)")
     parser.add_argument("--win32", help="folder of the win32 build")
-    parser.add_argument("--fs", default="local,ntfs,exfat", help="file systems to try (local, ntfs, exfat)")
+    parser.add_argument("--fs", default="local,ntfs,exfat,fat32,sshfs,smb",
+                        help="file systems to try (local, ntfs, exfat, fat32, sshfs, smb)")
     parser.add_argument("--work", help="scratch folder (default: a new one in /tmp)")
     parser.add_argument("--cache", help="where patch data and Wine prefixes are kept between runs")
     parser.add_argument("--reduce", action="store_true", help="reduce each state with an unknown difference")
@@ -526,7 +728,10 @@ def main():
 
 def Campaign(args, matrix, mounts, platforms, started):
     for fs, point, _ in mounts:
-        os.chmod(point, 0o755)
+        try:
+            os.chmod(point, 0o755)
+        except OSError:
+            pass
         caps = Caps(point, fs)
         for index in range(args.first, args.first + args.count):
             label = "%d-%d" % (args.seed, index)
