@@ -26,9 +26,8 @@ install_missing() {
 # ntfs-3g, exfat-fuse and exfatprogs give the matrix its NTFS and exFAT images,
 # dosfstools and fusefat its FAT32 one (where the kernel has no vfat driver),
 # sshfs and smbnetfs the clients of its SSH and SMB drives. Their servers
-# come with --drives only: Debian starts the packages' own sshd and smbd on
-# every interface where it runs services (the matrix starts its own on
-# 127.0.0.1 and needs only the programs).
+# come with --drives, installed with no service started (the matrix starts
+# its own on 127.0.0.1 and needs only the programs).
 # libdivsufsort-dev gives the tool's benchmark the suffix arrays of its optimum.
 # xvfb, openbox, zenity, xterm, xdotool, x11-utils and imagemagick give the
 # desktop tests a display with a window manager, the dialog windows, a
@@ -36,7 +35,17 @@ install_missing() {
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3
           ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs smbnetfs libdivsufsort-dev
           xvfb openbox zenity xterm xdotool x11-utils imagemagick)
-if [[ " $* " == *" --drives "* ]]; then packages+=(openssh-server samba); fi
+if [[ " $* " == *" --drives "* ]]; then
+  packages+=(openssh-server samba)
+  # invoke-rc.d asks policy-rc.d before it starts a package's service: 101
+  # keeps Debian's sshd and smbd from starting on every interface as they
+  # install. Container images often carry such a file already.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+    $sudo chmod 755 /usr/sbin/policy-rc.d
+    trap '$sudo rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
+fi
 if [[ " $* " == *" --windows "* ]]; then
   # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
   packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)

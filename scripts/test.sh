@@ -6,7 +6,7 @@
 # Ends with one line naming the platforms it ran.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows
+scripts/install-deps.sh --windows --drives
 
 # Many cloud machines run 64-bit user code only: there Wine's 32-bit loader
 # cannot start at all, so the i686 tests are not run, and the summary says so.
