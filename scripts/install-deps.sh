@@ -25,8 +25,9 @@ install_missing() {
 # strace, openssl and python3 serve the reliability runs.
 # ntfs-3g, exfat-fuse and exfatprogs give the matrix its NTFS and exFAT images.
 # libdivsufsort-dev gives the tool's benchmark the suffix arrays of its optimum.
+# liblzma-dev lets the tool weigh its candidate patches packed as players download them.
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3
-          ntfs-3g exfat-fuse exfatprogs libdivsufsort-dev)
+          ntfs-3g exfat-fuse exfatprogs libdivsufsort-dev liblzma-dev)
 if [ "${1:-}" = "--windows" ]; then
   # wine32 is Wine's 32-bit loader: without it the i686 programs cannot run.
   packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick xdotool)
