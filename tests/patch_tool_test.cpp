@@ -123,6 +123,29 @@ TEST_F(PatchToolTest, MadePatchesTurnTheOriginalIntoTheCorrectedFile) {
     }
 }
 
+// A table of short segments costs a call per segment only if the engine
+// reads and writes each alone: neighbouring copies are read together, and
+// the output goes out a buffer at a time.
+TEST_F(PatchToolTest, ShortSegmentsApplyInFewCalls) {
+    const Bytes original = RandomBytes(1 << 20, 41);
+    Bytes moved = Erase(original, 300000, 100000);
+    moved = Insert(moved, 700000, Bytes(original.begin() + 300000, original.begin() + 400000));
+    PatchMakeOptions options;
+    options.maxSegment = 16;
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), moved.data(), moved.size(), options, &patch, &error));
+    ASSERT_GT(DescribeAviPatch(patch.data(), patch.size(), nullptr, 0).copySegments, 60000u);
+    folder.Write("video.avi", Text(original));
+    folder.Write("video.avi.upd", Text(patch));
+    FaultyFileAccess counting(kCallCount, 0);
+    ASSERT_EQ(ApplyAviPatch(folder.PathText("video.avi").c_str(), folder.PathText("video.avi.upd").c_str(), nullptr),
+              PatchSuccessful);
+    EXPECT_TRUE(folder.Read("video.avi") == Text(moved));
+    EXPECT_LT(counting.Count(kCallRead), 20);
+    EXPECT_LT(counting.Count(kCallWrite), 5);
+}
+
 // Each edit costs its bytes and two entries at most; shared runs too short
 // to pay for the entries around them travel as literal bytes.
 TEST_F(PatchToolTest, PatchesCostNoMoreThanTheirEdits) {
