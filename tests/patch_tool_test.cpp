@@ -263,6 +263,39 @@ TEST(MakeAviPatch, ChoosesNearlyTheCheapestPatchTheFormatAllows) {
     }
 }
 
+// Records built from one template, each with a field of its own, so that
+// every seed of the template has many places and the record a corrected one
+// goes on as lies far back in its chain; the corrected file moves records
+// and changes words in them shorter than a seed.
+TEST(MakeAviPatch, FindsTheRecordFarBackAmongManyRepeats) {
+    std::mt19937 random(51);
+    const Bytes base = RandomBytes(150, 52);
+    std::vector<Bytes> records;
+    for (int k = 0; k < 48; ++k) {
+        Bytes record = base;
+        for (int b = 0; b < 4; ++b) record[40 + b] = static_cast<uint8_t>(random());
+        records.push_back(record);
+    }
+    Bytes original, corrected;
+    for (const Bytes& record : records) original.insert(original.end(), record.begin(), record.end());
+    for (int k = 0; k < 48; ++k) {
+        Bytes record = records[(k * 29) % 48];
+        if (k % 3 == 0) {
+            for (int b = 0; b < 6; ++b) record[100 + b] = static_cast<uint8_t>(random());
+        }
+        corrected.insert(corrected.end(), record.begin(), record.end());
+    }
+    PatchMakeOptions options;
+    options.raw = true;
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error));
+    SegmentCosts costs = EstimateSegmentCosts(corrected.data(), corrected.size(), true);
+    const uint64_t cheapest = CheapestPatch(original, corrected, costs);
+    const uint64_t made = PatchCost(patch, costs);
+    EXPECT_LE(made, cheapest + cheapest / 100) << made << " against " << cheapest;
+}
+
 TEST_F(PatchToolTest, OptionsOutsideTheFormatAreRefused) {
     const Bytes bytes = RandomBytes(100, 13);
     const struct {

@@ -20,6 +20,13 @@ constexpr size_t kShortestMatch = 13;
 // After a match at least this long the search goes on at its end; after a
 // shorter one at the next byte, where a longer one may start.
 constexpr size_t kLongMatch = 16;
+// A match this long ends the walk of a chain: a longer one saves at most
+// an entry per this many bytes.
+constexpr size_t kNiceMatch = 8192;
+// How far back a tie between two places is looked into.
+constexpr size_t kTieReachBack = 16;
+// How far a chain is walked at most where its first places gave a copy.
+constexpr uint32_t kDeepSearchDepth = 512;
 // Bounds the work of growing a match backwards through long equal runs.
 constexpr size_t kLongestReachBack = 1 << 20;
 constexpr uint64_t kProgressStep = 1 << 20;
@@ -122,10 +129,20 @@ std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, con
         }
         size_t bestLength = 0;
         size_t bestOffset = 0;
+        // Of two places that reach as far, the one that also reaches further
+        // back saves the literal bytes before it.
+        const auto back = [&](size_t offset) {
+            size_t length = 0;
+            while (length < kTieReachBack && length < std::min(p, offset) &&
+                   corrected[p - 1 - length] == original[offset - 1 - length]) {
+                ++length;
+            }
+            return length;
+        };
         const auto consider = [&](size_t offset) {
             const size_t limit = std::min(correctedSize - p, originalSize - offset);
             const size_t length = CommonLength(corrected + p, original + offset, limit);
-            if (length > bestLength) {
+            if (length > bestLength || (length == bestLength && length > 0 && back(offset) > back(bestOffset))) {
                 bestLength = length;
                 bestOffset = offset;
             }
@@ -145,10 +162,23 @@ std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, con
             while (p + length < correctedSize && length < runs.length[value] && corrected[p + length] == value) ++length;
             consider(runs.start[value] + runs.length[value] - length);
         }
-        uint32_t entry = index.heads[index.Bucket(seed)];
-        for (uint32_t tries = 0; entry != 0 && tries < searchDepth && bestLength < correctedSize - p; ++tries) {
-            consider(size_t{entry - 1} * kIndexStep);
-            entry = index.next[entry - 1];
+        const size_t enough = std::min(kNiceMatch, correctedSize - p);
+        // Only every second place of the original is indexed, so the places
+        // of the other parity are found through the seed one byte on.
+        for (size_t shift = 0; shift < kIndexStep && p + shift + kSeedLength <= correctedSize; ++shift) {
+            uint32_t entry = index.heads[index.Bucket(SeedAt(corrected + p + shift))];
+            for (uint32_t tries = 0; entry != 0 && bestLength < enough; ++tries) {
+                // Past the first tries the chain is walked on only where
+                // copies are to be had: in data built of a few repeated
+                // pieces (game levels, video blocks) the newest places of a
+                // seed share only the piece, and the place that goes on as
+                // the corrected file does lies far back. Where nothing
+                // matched, deeper finds nothing.
+                if (tries >= searchDepth && (tries >= kDeepSearchDepth || bestLength < kShortestMatch)) break;
+                const size_t at = size_t{entry - 1} * kIndexStep;
+                if (at >= shift) consider(at - shift);
+                entry = index.next[entry - 1];
+            }
         }
         if (bestLength >= kSeedLength) {
             size_t start = p;
@@ -253,6 +283,73 @@ std::vector<Segment> ChooseSegments(const std::vector<Match>& matches, size_t co
     return segments;
 }
 
+// Between two copies a gap of a few literal bytes costs its entry and its
+// bytes, more than a copy's entry from kBridgedGap bytes on (a changed word
+// in a text). Such gaps are shorter than a seed, so the index cannot find
+// them: the literal gaps of a first choice are looked for in one scan of the
+// original instead, each by its first 4 bytes, and a gap the original holds
+// gets a match of its own. No other match starts inside a gap the choice
+// left literal, nor ends past it from before it, so the matches' starts
+// and ends still rise.
+constexpr size_t kBridgedGap = 5;
+constexpr size_t kLongestBridgedGap = 12;
+constexpr int kGapFilterBits = 20;
+
+std::vector<Match> BridgeGaps(const uint8_t* original, size_t originalSize, const uint8_t* corrected,
+                              const std::vector<Match>& matches, const std::vector<Segment>& chosen) {
+    struct Gap {
+        uint32_t key;  // its first 4 bytes
+        size_t start;
+        size_t end;
+        uint32_t source;
+        bool found;
+    };
+    std::vector<Gap> gaps;
+    for (size_t k = 1; k + 1 < chosen.size(); ++k) {
+        const Segment& s = chosen[k];
+        const size_t length = s.end - s.start;
+        if (!s.literal || chosen[k - 1].literal || chosen[k + 1].literal || length < kBridgedGap ||
+            length > kLongestBridgedGap) {
+            continue;
+        }
+        uint32_t key;
+        std::memcpy(&key, corrected + s.start, 4);
+        gaps.push_back({key, s.start, s.end, 0, false});
+    }
+    if (gaps.empty()) return matches;
+    std::sort(gaps.begin(), gaps.end(), [](const Gap& x, const Gap& y) { return x.key < y.key; });
+    const auto hash = [](uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kGapFilterBits); };
+    std::vector<bool> filter(size_t{1} << kGapFilterBits, false);
+    for (const Gap& g : gaps) filter[hash(g.key)] = true;
+    size_t left = gaps.size();
+    for (size_t o = 0; o + 4 <= originalSize && left > 0; ++o) {
+        uint32_t key;
+        std::memcpy(&key, original + o, 4);
+        if (!filter[hash(key)]) continue;
+        auto g = std::lower_bound(gaps.begin(), gaps.end(), key, [](const Gap& x, uint32_t k) { return x.key < k; });
+        for (; g != gaps.end() && g->key == key; ++g) {
+            const size_t length = g->end - g->start;
+            if (g->found || o + length > originalSize || std::memcmp(original + o, corrected + g->start, length) != 0) {
+                continue;
+            }
+            g->source = static_cast<uint32_t>(o);
+            g->found = true;
+            --left;
+        }
+    }
+    std::sort(gaps.begin(), gaps.end(), [](const Gap& x, const Gap& y) { return x.start < y.start; });
+    std::vector<Match> bridged;
+    bridged.reserve(matches.size() + gaps.size());
+    size_t m = 0;
+    for (const Gap& g : gaps) {
+        while (m < matches.size() && matches[m].start < g.start) bridged.push_back(matches[m++]);
+        const bool rises = (bridged.empty() || bridged.back().end < g.end) && (m == matches.size() || matches[m].start > g.start);
+        if (g.found && rises) bridged.push_back({g.start, g.end, g.source});
+    }
+    bridged.insert(bridged.end(), matches.begin() + static_cast<ptrdiff_t>(m), matches.end());
+    return bridged;
+}
+
 // The table only: the literal bytes go straight from the corrected file
 // into the patch, which is allocated once at its full size.
 struct PatchWriter {
@@ -345,8 +442,8 @@ bool SameSegments(const std::vector<Segment>& a, const std::vector<Segment>& b) 
 // they fall where the patches differ, not where all copy alike. `sampled`
 // receives the first candidate's patch bytes inside the sample, `whole` all
 // of them.
-constexpr uint64_t kWholePacking = 1 << 20;
-constexpr size_t kSampleStretch = 64 << 10;
+constexpr uint64_t kWholePacking = 256 << 10;
+constexpr size_t kSampleStretch = 32 << 10;
 constexpr uint64_t kSampleShare = 16;
 
 uint64_t PatchBytes(const Segment& segment) {
@@ -361,7 +458,7 @@ std::vector<Stretch> SampleStretches(const std::vector<Segment>& segments, size_
         *sampled = *whole;
         return {{0, correctedSize}};
     }
-    const uint64_t count = std::max<uint64_t>(8, *whole / kSampleShare / kSampleStretch);
+    const uint64_t count = std::max<uint64_t>(4, *whole / kSampleShare / kSampleStretch);
     std::vector<Stretch> sample;
     uint64_t through = 0;  // patch bytes before the segment
     uint64_t next = 0;     // the next centre, as the number of steps taken
@@ -475,8 +572,10 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
         return false;
     }
     const uint32_t longest = options.maxSegment ? options.maxSegment : allowed;
-    const std::vector<Match> matches =
+    std::vector<Match> matches =
         FindMatches(original, originalSize, corrected, correctedSize, options.searchDepth, options.progress);
+    matches = BridgeGaps(original, originalSize, corrected, matches,
+                         ChooseSegments(matches, correctedSize, EstimateSegmentCosts(corrected, correctedSize, true)));
     // Candidates from the one match set: the estimate's own prices first,
     // so that a tie keeps the patch of fewer segments, the raw prices last.
     struct Candidate {
