@@ -23,6 +23,9 @@ constexpr size_t kLongMatch = 16;
 // A match this long ends the walk of a chain: a longer one saves at most
 // an entry per this many bytes.
 constexpr size_t kNiceMatch = 8192;
+// The other parity is looked up only where the first gave no copy this
+// long: past it, what it could add is a few bytes at the copy's start.
+constexpr size_t kOtherParityBelow = 64;
 // How far back a tie between two places is looked into.
 constexpr size_t kTieReachBack = 16;
 // How far a chain is walked at most where its first places gave a copy.
@@ -165,7 +168,9 @@ std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, con
         const size_t enough = std::min(kNiceMatch, correctedSize - p);
         // Only every second place of the original is indexed, so the places
         // of the other parity are found through the seed one byte on.
-        for (size_t shift = 0; shift < kIndexStep && p + shift + kSeedLength <= correctedSize; ++shift) {
+        for (size_t shift = 0; shift < kIndexStep && p + shift + kSeedLength <= correctedSize &&
+                               (shift == 0 || bestLength < kOtherParityBelow);
+             ++shift) {
             uint32_t entry = index.heads[index.Bucket(SeedAt(corrected + p + shift))];
             for (uint32_t tries = 0; entry != 0 && bestLength < enough; ++tries) {
                 // Past the first tries the chain is walked on only where
@@ -444,7 +449,9 @@ bool SameSegments(const std::vector<Segment>& a, const std::vector<Segment>& b) 
 // of them.
 constexpr uint64_t kWholePacking = 256 << 10;
 constexpr size_t kSampleStretch = 32 << 10;
-constexpr uint64_t kSampleShare = 16;
+constexpr uint64_t kSampleShare = 32;
+// 1/50: 2 %.
+constexpr uint64_t kSampleMargin = 50;
 
 uint64_t PatchBytes(const Segment& segment) {
     return segment.literal ? 8 + (segment.end - segment.start) : 12;
@@ -593,6 +600,7 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
     }
     if (options.raw || options.packedSize) candidates.push_back({true, 0, {}, 0});
     size_t chosen = 0;
+    bool bySample = false;
     if (candidates.size() > 1) {
         std::vector<Stretch> sample;
         uint64_t sampled = 0, whole = 0;
@@ -601,7 +609,10 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
             Candidate& c = candidates[k];
             if (options.progress) options.progress("packing candidates", k, candidates.size());
             c.segments = ChooseSegments(matches, correctedSize, EstimateSegmentCosts(corrected, correctedSize, c.raw, c.share));
-            if (k == 0) sample = SampleStretches(c.segments, correctedSize, &sampled, &whole);
+            if (k == 0) {
+                sample = SampleStretches(c.segments, correctedSize, &sampled, &whole);
+                bySample = sample.size() != 1 || sample[0].start != 0 || sample[0].end != correctedSize;
+            }
             // Two price lists often choose alike: that patch is weighed once.
             if (k > 0 && SameSegments(c.segments, candidates[k - 1].segments)) {
                 c.packed = candidates[k - 1].packed;
@@ -613,7 +624,11 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
             }
             // Scaled to the whole patch as the first candidate's sample is.
             c.packed = options.packedSize(bytes.data(), bytes.size()) * whole / std::max<uint64_t>(sampled, 1);
-            if (c.packed < candidates[chosen].packed) chosen = k;
+            // A sample leaves out repeats between its stretches, which favour
+            // the patches of more literal bytes: a candidate must win by a
+            // margin to displace the estimate's own.
+            const uint64_t margin = bySample ? candidates[chosen].packed / kSampleMargin : 0;
+            if (c.packed + margin < candidates[chosen].packed) chosen = k;
         }
     } else {
         candidates[0].segments = ChooseSegments(
@@ -633,7 +648,7 @@ bool MakeAviPatch(const uint8_t* original, size_t originalSize, const uint8_t* c
             }
             const std::vector<uint8_t>& made = k == chosen ? *patch : bytes;
             weighed->push_back({c.raw ? "raw" : "archive, literal share " + ShareText(c.share), made.size(), c.packed,
-                                CountEntries(made), k == chosen});
+                                CountEntries(made), k == chosen, bySample});
         }
     }
     return true;

@@ -45,6 +45,7 @@ struct PatchCandidate {
     uint64_t packed = 0;  // as packedSize measured it
     uint32_t segments = 0;
     bool chosen = false;
+    bool sampled = false;  // packed over a sample, scaled to the whole
 };
 
 // What each part of a patch costs, in 1/kCostUnit of a byte: as the patch

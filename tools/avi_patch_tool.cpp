@@ -126,7 +126,8 @@ bool NamesAnInput(const std::string& output, const std::vector<std::string>& inp
 
 bool IsFolder(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_directory(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+    // The path as the file layer takes it: the system's own narrow text.
+    return std::filesystem::is_directory(std::filesystem::path(path), error);
 }
 
 // Makes the side file the patch goes to, so that an output the tool could
@@ -296,7 +297,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         for (const PatchCandidate& c : weighed) {
             out << (c.chosen ? "chosen:    " : "candidate: ") << c.prices << ": " << c.bytes << " bytes, "
                 << c.segments << " segments";
-            if (c.packed) out << ", " << c.packed << " bytes packed with xz -9e";
+            if (c.packed) out << ", " << (c.sampled ? "about " : "") << c.packed << " bytes packed with xz -9e";
             out << '\n';
         }
     }
