@@ -449,7 +449,7 @@ bool SameSegments(const std::vector<Segment>& a, const std::vector<Segment>& b) 
 // of them.
 constexpr uint64_t kWholePacking = 256 << 10;
 constexpr size_t kSampleStretch = 32 << 10;
-constexpr uint64_t kSampleShare = 32;
+constexpr uint64_t kSampleShare = 64;
 // 1/50: 2 %.
 constexpr uint64_t kSampleMargin = 50;
 
