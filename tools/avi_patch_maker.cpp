@@ -132,6 +132,8 @@ std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, con
         }
         size_t bestLength = 0;
         size_t bestOffset = 0;
+        constexpr size_t kUnknownBack = SIZE_MAX;
+        size_t bestBack = kUnknownBack;  // back(bestOffset), once a tie needed it
         // Of two places that reach as far, the one that also reaches further
         // back saves the literal bytes before it.
         const auto back = [&](size_t offset) {
@@ -145,10 +147,17 @@ std::vector<Match> FindMatches(const uint8_t* original, size_t originalSize, con
         const auto consider = [&](size_t offset) {
             const size_t limit = std::min(correctedSize - p, originalSize - offset);
             const size_t length = CommonLength(corrected + p, original + offset, limit);
-            if (length > bestLength || (length == bestLength && length > 0 && back(offset) > back(bestOffset))) {
-                bestLength = length;
-                bestOffset = offset;
+            if (length < bestLength || length == 0) return;
+            if (length == bestLength) {
+                if (bestBack == kUnknownBack) bestBack = back(bestOffset);
+                const size_t reach = back(offset);
+                if (reach <= bestBack) return;
+                bestBack = reach;
+            } else {
+                bestBack = kUnknownBack;
             }
+            bestLength = length;
+            bestOffset = offset;
         };
         // Most edits overwrite bytes in place: the previous match's diagonal
         // goes on behind them.
