@@ -1,24 +1,30 @@
-# The player-ready archive of one architecture:
+# The player-ready archive of one architecture, and beside it the
+# maintainers' patch tool in an archive of its own:
 #   cmake --build --preset win64 --target release   -> build/win64/release/Q8R-1.1.0-x86_64.zip
+#                                                      and q8r-avipatch-1.1.0-x86_64.zip
 #   cmake --build --preset win32 --target release   -> build/win32/release/Q8R-1.1.0-i686.zip
+#                                                      and q8r-avipatch-1.1.0-i686.zip
 #   cmake --build --preset linux --target release   -> build/linux/release/Q8R-1.1.0-linux-x86_64.tar.gz
+#                                                      and q8r-avipatch-1.1.0-linux-x86_64.tar.gz
 # Included from the top CMakeLists it defines the target; run with -P it
 # packs the archive.
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   if(WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-      set(q8r_release_name Q8R-${PROJECT_VERSION}-x86_64)
+      set(q8r_release_platform x86_64)
     else()
-      set(q8r_release_name Q8R-${PROJECT_VERSION}-i686)
+      set(q8r_release_platform i686)
     endif()
-    set(q8r_release_archive ${q8r_release_name}.zip)
+    set(q8r_release_type zip)
   elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT Q8R_SANITIZE)
-    set(q8r_release_name Q8R-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
-    set(q8r_release_archive ${q8r_release_name}.tar.gz)
+    set(q8r_release_platform linux-${CMAKE_SYSTEM_PROCESSOR})
+    set(q8r_release_type tar.gz)
   else()
     return()
   endif()
+  set(q8r_release_name Q8R-${PROJECT_VERSION}-${q8r_release_platform})
+  set(q8r_tool_name q8r-avipatch-${PROJECT_VERSION}-${q8r_release_platform})
   add_custom_target(release
     COMMAND ${CMAKE_COMMAND}
       -DPROGRAMS=$<TARGET_FILE:Q8RPatcher>|$<TARGET_FILE:Q8RLauncher>
@@ -26,10 +32,19 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       -DSTRIP=${CMAKE_STRIP}
       -DOBJDUMP=${CMAKE_OBJDUMP}
       -DSTAGE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}
-      -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_release_archive}
+      -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_release_name}.${q8r_release_type}
       -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS Q8RPatcher Q8RLauncher ${PROJECT_SOURCE_DIR}/docs/players-readme.txt ${CMAKE_CURRENT_LIST_DIR}/pack_release.py
-    COMMENT "Packing ${q8r_release_archive}"
+    COMMAND ${CMAKE_COMMAND}
+      -DPROGRAMS=$<TARGET_FILE:q8r-avipatch>
+      -DREADME=${PROJECT_SOURCE_DIR}/docs/tool-readme.txt
+      -DSTRIP=${CMAKE_STRIP}
+      -DOBJDUMP=${CMAKE_OBJDUMP}
+      -DSTAGE=${CMAKE_BINARY_DIR}/release/${q8r_tool_name}
+      -DARCHIVE=${CMAKE_BINARY_DIR}/release/${q8r_tool_name}.${q8r_release_type}
+      -P ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS Q8RPatcher Q8RLauncher q8r-avipatch ${PROJECT_SOURCE_DIR}/docs/players-readme.txt
+            ${PROJECT_SOURCE_DIR}/docs/tool-readme.txt ${CMAKE_CURRENT_LIST_DIR}/pack_release.py
+    COMMENT "Packing ${q8r_release_name}.${q8r_release_type} and ${q8r_tool_name}.${q8r_release_type}"
     VERBATIM)
   return()
 endif()

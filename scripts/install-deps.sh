@@ -32,8 +32,9 @@ install_missing() {
 # xvfb, openbox, zenity, xterm, xdotool, x11-utils and imagemagick give the
 # desktop tests a display with a window manager, the dialog windows, a
 # terminal emulator and a look at them.
+# liblzma-dev lets the tool weigh its candidate patches packed as players download them.
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang strace openssl python3
-          ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs smbnetfs libdivsufsort-dev
+          ntfs-3g exfat-fuse exfatprogs dosfstools fusefat sshfs smbnetfs libdivsufsort-dev liblzma-dev
           xvfb openbox zenity xterm xdotool x11-utils imagemagick)
 if [[ " $* " == *" --drives "* ]]; then
   packages+=(openssh-server samba)

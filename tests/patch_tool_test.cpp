@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "support/faulty_file_access.h"
 #include "support/scratch_folder.h"
+#include "xz_packed_size.h"
 
 // A failed allocation is something the tool reports; under ASan it would
 // end the run instead.
@@ -120,6 +121,29 @@ TEST_F(PatchToolTest, MadePatchesTurnTheOriginalIntoTheCorrectedFile) {
         EXPECT_TRUE(folder.Read("video.avi") == Text(pair.corrected));
         EXPECT_TRUE(folder.Read("video.avi.old") == Text(pair.original));
     }
+}
+
+// A table of short segments costs a call per segment only if the engine
+// reads and writes each alone: neighbouring copies are read together, and
+// the output goes out a buffer at a time.
+TEST_F(PatchToolTest, ShortSegmentsApplyInFewCalls) {
+    const Bytes original = RandomBytes(1 << 20, 41);
+    Bytes moved = Erase(original, 300000, 100000);
+    moved = Insert(moved, 700000, Bytes(original.begin() + 300000, original.begin() + 400000));
+    PatchMakeOptions options;
+    options.maxSegment = 16;
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), moved.data(), moved.size(), options, &patch, &error));
+    ASSERT_GT(DescribeAviPatch(patch.data(), patch.size(), nullptr, 0).copySegments, 60000u);
+    folder.Write("video.avi", Text(original));
+    folder.Write("video.avi.upd", Text(patch));
+    FaultyFileAccess counting(kCallCount, 0);
+    ASSERT_EQ(ApplyAviPatch(folder.PathText("video.avi").c_str(), folder.PathText("video.avi.upd").c_str(), nullptr),
+              PatchSuccessful);
+    EXPECT_TRUE(folder.Read("video.avi") == Text(moved));
+    EXPECT_LT(counting.Count(kCallRead), 20);
+    EXPECT_LT(counting.Count(kCallWrite), 5);
 }
 
 // Each edit costs its bytes and two entries at most; shared runs too short
@@ -237,6 +261,39 @@ TEST(MakeAviPatch, ChoosesNearlyTheCheapestPatchTheFormatAllows) {
             EXPECT_LE(made, cheapest + cheapest / 200) << made << " against " << cheapest;
         }
     }
+}
+
+// Records built from one template, each with a field of its own, so that
+// every seed of the template has many places and the record a corrected one
+// goes on as lies far back in its chain; the corrected file moves records
+// and changes words in them shorter than a seed.
+TEST(MakeAviPatch, FindsTheRecordFarBackAmongManyRepeats) {
+    std::mt19937 random(51);
+    const Bytes base = RandomBytes(150, 52);
+    std::vector<Bytes> records;
+    for (int k = 0; k < 48; ++k) {
+        Bytes record = base;
+        for (int b = 0; b < 4; ++b) record[40 + b] = static_cast<uint8_t>(random());
+        records.push_back(record);
+    }
+    Bytes original, corrected;
+    for (const Bytes& record : records) original.insert(original.end(), record.begin(), record.end());
+    for (int k = 0; k < 48; ++k) {
+        Bytes record = records[(k * 29) % 48];
+        if (k % 3 == 0) {
+            for (int b = 0; b < 6; ++b) record[100 + b] = static_cast<uint8_t>(random());
+        }
+        corrected.insert(corrected.end(), record.begin(), record.end());
+    }
+    PatchMakeOptions options;
+    options.raw = true;
+    Bytes patch;
+    std::string error;
+    ASSERT_TRUE(MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch, &error));
+    SegmentCosts costs = EstimateSegmentCosts(corrected.data(), corrected.size(), true);
+    const uint64_t cheapest = CheapestPatch(original, corrected, costs);
+    const uint64_t made = PatchCost(patch, costs);
+    EXPECT_LE(made, cheapest + cheapest / 100) << made << " against " << cheapest;
 }
 
 TEST_F(PatchToolTest, OptionsOutsideTheFormatAreRefused) {
@@ -414,7 +471,7 @@ TEST_F(PatchToolTest, CommandLineErrorsGoToStandardErrorWithAFailingExit) {
         {{"make", missing, a, out}, 1, "cannot open " + missing},
         {{"make", a, missing, out}, 1, "cannot open " + missing},
         {{"apply", a}, 2, "apply needs ORIGINAL and PATCH"},
-        {{"apply", a, missing}, 1, "Can't Open Data File"},
+        {{"apply", a, missing}, 1, "cannot open " + missing},
         {{"describe"}, 2, "describe needs PATCH"},
         {{"describe", missing}, 1, "cannot open " + missing},
         {{"describe", a}, 1, ""},
@@ -451,17 +508,136 @@ TEST_F(PatchToolTest, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
     }
 }
 
-TEST_F(PatchToolTest, LongMakeShowsProgressOnlyOnATerminal) {
-    folder.Write("a", Text(RandomBytes(65536, 19)));
-    folder.Write("b", Text(RandomBytes(3 << 20, 20)));
-    const std::vector<std::string> args = {"make", folder.PathText("a"), folder.PathText("b"), folder.PathText("out.upd")};
-    ToolRun run = RunTool(args, true);
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.err.find("\rsearching for copies: 33 %"), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.back(), '\r');
-    run = RunTool(args, false);
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+TEST_F(PatchToolTest, LongRunsShowProgressOnlyOnATerminal) {
+    const Bytes original = RandomBytes(3 << 20, 19);
+    folder.Write("a", Text(original));
+    folder.Write("b", Text(Scatter(original, 4096, 20)));
+    const std::string a = folder.PathText("a");
+    const std::string patch = folder.PathText("out.upd");
+    // Short segments give the table enough words for describe to report on.
+    const struct {
+        std::vector<std::string> args;
+        std::string shown;
+    } cases[] = {
+        {{"make", "--max-segment", "64", a, folder.PathText("b"), patch}, "\rsearching for copies: 33 %"},
+        {{"describe", patch, a}, "\rchecking: "},
+        {{"apply", a, patch}, "\rapplying: 50 %"},
+    };
+    for (const auto& c : cases) {
+        for (const bool terminal : {false, true}) {
+            std::remove(folder.PathText("a.old").c_str());
+            folder.Write("a", Text(original));
+            if (c.args[0] == "make") std::remove(patch.c_str());
+            const ToolRun run = RunTool(c.args, terminal);
+            ASSERT_EQ(run.code, 0) << c.args[0] << ": " << run.err;
+            if (!terminal) {
+                EXPECT_EQ(run.err, "") << c.args[0];
+                continue;
+            }
+            EXPECT_NE(run.err.find(c.shown), std::string::npos) << c.args[0];
+            EXPECT_EQ(run.err.back(), '\r') << c.args[0];
+        }
+    }
+}
+
+// Each input that would ship a broken patch, or hide a mistake, is refused
+// or named before anything is read or written.
+TEST_F(PatchToolTest, BadInputsAreRefusedBeforeAnyWork) {
+    const std::string a = folder.PathText("a"), b = folder.PathText("b"), empty = folder.PathText("empty");
+    const std::string out = folder.PathText("out.upd");
+    const std::string missing = folder.PathText("missing");
+    const std::string nowhere = folder.PathText("no-folder/out.upd");
+    const std::string folderOut = folder.PathText("folder");
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+        std::string message;  // on standard error
+        FileCall failing = kCallCount;
+    } cases[] = {
+        {"empty corrected", {"make", a, empty, out}, 1, empty + " is empty: its patch would empty the player's video"},
+        {"empty corrected allowed", {"make", "--allow-empty", a, empty, out}, 0, ""},
+        {"identical", {"make", a, folder.PathText("a-copy"), out}, 0, " are identical; the patch leaves the video as it is"},
+        {"existing output", {"make", a, b, folder.PathText("old.upd")}, 1, "old.upd exists; --force replaces it"},
+        {"existing output forced", {"make", "--force", a, b, folder.PathText("old.upd")}, 0, ""},
+        {"output is a folder", {"make", "--force", a, b, folderOut}, 1, folderOut + " is a folder"},
+        {"output in no folder", {"make", a, b, nowhere}, 1, "cannot create " + nowhere + ": "},
+        {"missing original", {"make", missing, b, out}, 1, "cannot open " + missing + ": "},
+        {"no memory", {"make", a, b, out}, 1, "needs about 0 MiB of memory", kCallAllocate},
+        {"swapped", {"apply", folder.PathText("old.upd"), a}, 1,
+         a + " is not a patch data file, but " + folder.PathText("old.upd") + " is: the order is apply ORIGINAL PATCH"},
+        {"not a patch", {"apply", a, b}, 1, b + " is not a patch data file"},
+        {"missing video", {"apply", missing, folder.PathText("old.upd")}, 1, "cannot open " + missing + ": "},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(folder.Root());
+        std::filesystem::create_directories(folder.Root());
+        folder.Write("a", "abcdefghijklmnopqrstuvwxyz");
+        folder.Write("a-copy", "abcdefghijklmnopqrstuvwxyz");
+        folder.Write("b", "abcdefghijklmnXYZopqrstuvwxyz");
+        folder.Write("empty", "");
+        folder.MakeFolder("folder");
+        ASSERT_EQ(RunTool({"make", a, b, folder.PathText("old.upd")}).code, 0);
+        const std::vector<std::string> before = folder.Tree();
+        const std::string old = folder.Read("old.upd");
+        ToolRun run;
+        int reads = 0;
+        {
+            FaultyFileAccess faults(c.failing, c.failing == kCallCount ? 0 : 1);
+            run = RunTool(c.args);
+            reads = faults.Count(kCallRead);
+        }
+        EXPECT_EQ(run.code, c.code) << c.name << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_EQ(run.err.find("no reason given"), std::string::npos) << c.name << ": " << run.err;
+        if (c.code == 0) continue;
+        EXPECT_EQ(folder.Tree(), before) << c.name;
+        EXPECT_EQ(folder.Read("old.upd"), old) << c.name;
+        if (c.args[0] == "make") {
+            EXPECT_EQ(reads, 0) << c.name;
+        }
+    }
+}
+
+// The default never packs larger than --raw: both are weighed packed.
+TEST_F(PatchToolTest, MakeKeepsTheCandidateThatPacksSmallest) {
+    // Low-variety text, where the estimate prices literal bytes too low.
+    std::mt19937 random(31);
+    Bytes text;
+    while (text.size() < 200000) {
+        static const char* const words[] = {"the ", "cutscene ", "plays ", "after ", "mission ", "two, ", "and "};
+        for (const char* w = words[random() % 7]; *w; ++w) text.push_back(static_cast<uint8_t>(*w));
+    }
+    const Pair pairs[] = {
+        {"text", text, Scatter(Insert(text, 5000, RandomBytes(300, 32)), 700, 33), {}, 0},
+        {"random", RandomBytes(200000, 34), Scatter(RandomBytes(200000, 34), 300, 35), {}, 0},
+    };
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(pair.name);
+        PatchMakeOptions options;
+        options.packedSize = [](const uint8_t*, size_t size) { return uint64_t{size}; };
+        if (XzPackingAvailable()) options.packedSize = XzPackedSize;
+        Bytes chosen, raw;
+        std::vector<PatchCandidate> weighed;
+        std::string error;
+        ASSERT_TRUE(MakeAviPatch(pair.original.data(), pair.original.size(), pair.corrected.data(),
+                                 pair.corrected.size(), options, &chosen, &error, &weighed));
+        options.raw = true;
+        ASSERT_TRUE(MakeAviPatch(pair.original.data(), pair.original.size(), pair.corrected.data(),
+                                 pair.corrected.size(), options, &raw, &error));
+        ASSERT_EQ(weighed.size(), std::size(kLiteralShares) + 1);
+        EXPECT_EQ(weighed.back().prices, "raw");
+        EXPECT_EQ(weighed.back().bytes, raw.size());
+        uint64_t smallest = UINT64_MAX;
+        for (const PatchCandidate& c : weighed) smallest = std::min(smallest, c.packed);
+        for (const PatchCandidate& c : weighed) {
+            if (c.chosen) {
+                EXPECT_EQ(c.packed, smallest);
+                EXPECT_EQ(c.bytes, chosen.size());
+            }
+        }
+        EXPECT_LE(options.packedSize(chosen.data(), chosen.size()), options.packedSize(raw.data(), raw.size()));
+    }
 }
 
 // Sparse files: only their last byte is written, and only their size is
@@ -480,7 +656,7 @@ TEST_F(PatchToolTest, FilesTooLargeAreRefusedBeforeTheyAreRead) {
         std::string original, corrected, message;
     } cases[] = {
         {"2gib", "small", "2147483648 bytes, more than the 2147483647 the format can address"},
-        {"small", "huge", "1099511627776 bytes, too large to hold in memory"},
+        {"small", "huge", "needs about 3145728 MiB of memory, more than can be had"},
     };
     for (const auto& c : cases) {
         const ToolRun run = RunTool({"make", folder.PathText(c.original), folder.PathText(c.corrected), out});
@@ -493,7 +669,8 @@ TEST_F(PatchToolTest, FilesTooLargeAreRefusedBeforeTheyAreRead) {
 TEST_F(PatchToolTest, FailedWriteLeavesNoPatchBehind) {
     folder.Write("a", "abcdefgh");
     folder.Write("b", "abcdXYZefgh");
-    const std::vector<std::string> args = {"make", folder.PathText("a"), folder.PathText("b"), folder.PathText("out.upd")};
+    const std::vector<std::string> args = {"make", "--force", folder.PathText("a"), folder.PathText("b"),
+                                           folder.PathText("out.upd")};
     // The first two closes are the inputs'.
     const std::pair<FileCall, int> cases[] = {
         {kCallOpen, 1}, {kCallWrite, 1}, {kCallFlush, 1}, {kCallClose, 3}, {kCallReplace, 1}};

@@ -1,5 +1,7 @@
 // q8r-avipatch: make, apply and inspect patch data files.
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <ios>
 #include <new>
 #include <ostream>
@@ -10,11 +12,14 @@
 #include "file_replacement.h"
 #include "platform.h"
 #include "printable_text.h"
+#include "system_reason.h"
+#include "xz_packed_size.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: q8r-avipatch make [--raw] [--buffer-size BYTES] [--max-segment BYTES] ORIGINAL CORRECTED PATCH\n"
+    "usage: q8r-avipatch make [--raw] [--force] [--allow-empty] [--verbose] [--buffer-size BYTES]\n"
+    "                         [--max-segment BYTES] ORIGINAL CORRECTED PATCH\n"
     "       q8r-avipatch apply ORIGINAL PATCH\n"
     "       q8r-avipatch describe PATCH [ORIGINAL]\n"
     "\n"
@@ -25,71 +30,87 @@ const char kUsage[] =
     "          exits with 1 when the patch would not apply cleanly\n"
     "\n"
     "--raw          make the patch file itself smallest; by default it is made\n"
-    "               smallest inside a compressed archive (xz, zip), with fewer\n"
-    "               segments, which the patcher also applies faster\n"
+    "               smallest packed with xz -9e, of several candidates, which\n"
+    "               is never larger packed than the --raw patch\n"
+    "--force        replace PATCH if it exists\n"
+    "--allow-empty  make a patch to an empty CORRECTED, which empties the video\n"
+    "--verbose      show each candidate's size and packed size\n"
     "--buffer-size  the working buffer the patch asks for (default 1048576, at\n"
     "               most 268435456, which a 32-bit patcher can allocate);\n"
     "               segments are at most its size less 8\n"
     "--max-segment  cut segments to at most this many bytes\n";
 
-bool Allocate(std::vector<uint8_t>* bytes, uint64_t size) {
+// Whether `size` bytes can be had, asked before anything is read. malloc
+// answers a request it cannot meet with null in every build, where operator
+// new in a sanitized one ends the program instead of throwing.
+bool MemoryFor(uint64_t size) {
     if (size > SIZE_MAX) return false;
-    // malloc answers a request it cannot meet with null in every build, where
-    // operator new in a sanitized one ends the program instead of throwing.
     void* probe = CurrentPlatform().allocate(static_cast<size_t>(size));
     if (!probe && size != 0) return false;
     std::free(probe);
-    try {
-        bytes->resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
+    return true;
+}
+
+// An input opened and measured, not yet read, so that what it would cost
+// is weighed before any of it is.
+struct InputFile {
+    std::string path;
+    FileHandle* file = nullptr;
+    uint64_t size = 0;
+};
+
+void CloseInput(InputFile& input) {
+    if (input.file) Files().close(input.file);
+    input.file = nullptr;
+}
+
+bool OpenInput(const std::string& path, InputFile* input, std::string* error) {
+    input->path = path;
+    ForgetSystemReason();
+    input->file = Files().open(path.c_str(), kOpenForReading);
+    if (!input->file) {
+        *error = "cannot open " + path + ": " + SystemReason();
         return false;
-    } catch (const std::length_error&) {
+    }
+    ForgetSystemReason();
+    if (!Files().size(input->file, &input->size)) {
+        *error = "cannot read " + path + ": " + SystemReason();
+        CloseInput(*input);
         return false;
     }
     return true;
 }
 
-// Refuses a file over `largest` bytes, or one there is no memory for, from
-// its size, before reading any of it.
-bool ReadWholeFile(const std::string& path, uint64_t largest, std::vector<uint8_t>* bytes, std::string* error) {
-    const FileAccess& files = Files();
-    FileHandle* file = files.open(path.c_str(), kOpenForReading);
-    if (!file) {
-        *error = "cannot open " + path;
-        return false;
-    }
-    uint64_t size = 0;
-    bool read = files.size(file, &size);
-    *error = "cannot read " + path;
-    if (read && size > largest) {
-        *error = path + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(largest) +
-                 " the format can address";
+// Reads the whole input and closes it.
+bool ReadInput(InputFile& input, std::vector<uint8_t>* bytes, std::string* error) {
+    bool read = input.size <= SIZE_MAX;
+    try {
+        if (read) bytes->resize(static_cast<size_t>(input.size));
+    } catch (const std::bad_alloc&) {
+        read = false;
+    } catch (const std::length_error&) {
         read = false;
     }
-    if (read && !Allocate(bytes, size)) {
-        *error = path + " is " + std::to_string(size) + " bytes, too large to hold in memory";
-        read = false;
+    if (!read) {
+        *error = input.path + " is " + std::to_string(input.size) + " bytes, too large to hold in memory";
+    } else {
+        ForgetSystemReason();
+        read = Files().read(input.file, bytes->data(), bytes->size()) == bytes->size();
+        if (!read) *error = "cannot read " + input.path + ": " + SystemReason();
     }
-    if (read) read = files.read(file, bytes->data(), bytes->size()) == bytes->size();
-    files.close(file);
+    CloseInput(input);
     return read;
 }
 
-// Never leaves a partial file under `path`: the bytes go to a side file that
-// replaces `path` only once it is complete on the disk.
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    Replacement output;
-    if (!BeginReplacement(output, path.c_str(), ".partial")) {
-        *error = "cannot create " + output.side;
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    InputFile input;
+    if (!OpenInput(path, &input, error)) return false;
+    if (!MemoryFor(input.size)) {
+        CloseInput(input);
+        *error = path + " is " + std::to_string(input.size) + " bytes, too large to hold in memory";
         return false;
     }
-    if (!WriteReplacement(output, bytes.data(), bytes.size())) {
-        AbandonReplacement(output);
-    } else if (CommitReplacement(output)) {
-        return true;
-    }
-    *error = "cannot write " + path;
-    return false;
+    return ReadInput(input, bytes, error);
 }
 
 // An output that is one of the inputs, under any name, would be destroyed.
@@ -100,6 +121,43 @@ bool NamesAnInput(const std::string& output, const std::vector<std::string>& inp
             return true;
         }
     }
+    return false;
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    // The path as the file layer takes it: the system's own narrow text.
+    return std::filesystem::is_directory(std::filesystem::path(path), error);
+}
+
+// Makes the side file the patch goes to, so that an output the tool could
+// not write is refused before the search, not after it.
+bool BeginOutput(const std::string& path, bool force, Replacement* output, std::string* error) {
+    if (IsFolder(path)) {
+        *error = path + " is a folder; nothing was written";
+        return false;
+    }
+    if (Files().exists(path.c_str()) && !force) {
+        *error = path + " exists; --force replaces it";
+        return false;
+    }
+    ForgetSystemReason();
+    if (!BeginReplacement(*output, path.c_str(), ".partial")) {
+        *error = "cannot create " + path + ": " + SystemReason();
+        return false;
+    }
+    return true;
+}
+
+bool FinishOutput(const std::string& path, Replacement& output, const std::vector<uint8_t>& bytes,
+                  std::string* error) {
+    ForgetSystemReason();
+    if (!WriteReplacement(output, bytes.data(), bytes.size())) {
+        AbandonReplacement(output);
+    } else if (CommitReplacement(output)) {
+        return true;
+    }
+    *error = "cannot write " + path + ": " + SystemReason();
     return false;
 }
 
@@ -122,24 +180,42 @@ int UsageError(std::ostream& err, const std::string& text) {
 }
 
 // One line on a terminal, rewritten as the percentage moves and erased at
-// the end, so a short make leaves nothing behind.
+// the end, so a short run leaves nothing behind. Null `err`: shows nothing.
 struct ProgressLine {
     std::ostream* err = nullptr;
+    std::string what;
     int shown = -1;
 
-    void Show(uint64_t done, uint64_t total) {
+    void Show(const char* doing, uint64_t done, uint64_t total) {
+        if (!err) return;
         const int percent = total ? static_cast<int>(done * 100 / total) : 100;
-        if (percent == shown) return;
+        if (percent == shown && what == doing) return;
+        if (what != doing) Erase();
         shown = percent;
-        *err << "\rsearching for copies: " << percent << " %" << std::flush;
+        what = doing;
+        *err << "\r" << what << ": " << percent << " %" << std::flush;
     }
     void Erase() {
-        if (shown >= 0) *err << "\r" << std::string(30, ' ') << '\r' << std::flush;
+        if (shown >= 0) *err << "\r" << std::string(what.size() + 8, ' ') << '\r' << std::flush;
+        shown = -1;
     }
 };
 
+// The engine reports through a plain function.
+ProgressLine* applyLine = nullptr;
+void ShowApplyProgress(uint32_t done, uint32_t total) {
+    applyLine->Show("applying", done, total);
+}
+
+// What a make holds at its peak, about: both files, the index of the
+// original and the candidate patches.
+uint64_t MakeMemory(uint64_t originalSize, uint64_t correctedSize) {
+    return 3 * (originalSize + correctedSize);
+}
+
 int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     PatchMakeOptions options;
+    bool force = false, allowEmpty = false, verbose = false;
     std::vector<std::string> paths;
     for (size_t k = 1; k < args.size(); ++k) {
         const std::string& arg = args[k];
@@ -153,6 +229,12 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             ++k;
         } else if (arg == "--raw") {
             options.raw = true;
+        } else if (arg == "--force") {
+            force = true;
+        } else if (arg == "--allow-empty") {
+            allowEmpty = true;
+        } else if (arg == "--verbose") {
+            verbose = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError(err, "unknown option " + arg);
         } else {
@@ -163,47 +245,120 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::vector<uint8_t> original, corrected, patch;
     std::string error;
     if (NamesAnInput(paths[2], {paths[0], paths[1]}, &error)) return Fail(err, error);
-    if (!ReadWholeFile(paths[0], kLargestOriginal, &original, &error) ||
-        !ReadWholeFile(paths[1], UINT64_MAX, &corrected, &error)) {
+    InputFile originalFile, correctedFile;
+    if (!OpenInput(paths[0], &originalFile, &error)) return Fail(err, error);
+    const auto refuse = [&](const std::string& text) {
+        CloseInput(originalFile);
+        CloseInput(correctedFile);
+        return Fail(err, text);
+    };
+    if (!OpenInput(paths[1], &correctedFile, &error)) return refuse(error);
+    if (originalFile.size > kLargestOriginal) {
+        return refuse(paths[0] + " is " + std::to_string(originalFile.size) + " bytes, more than the " +
+                      std::to_string(kLargestOriginal) + " the format can address");
+    }
+    if (correctedFile.size == 0 && !allowEmpty) {
+        return refuse(paths[1] + " is empty: its patch would empty the player's video; --allow-empty makes it");
+    }
+    const uint64_t needed = MakeMemory(originalFile.size, correctedFile.size);
+    if (!MemoryFor(needed)) {
+        return refuse("making a patch of " + paths[1] + " needs about " + std::to_string(needed >> 20) +
+                      " MiB of memory, more than can be had; nothing was read");
+    }
+    Replacement output;
+    if (!BeginOutput(paths[2], force, &output, &error)) return refuse(error);
+    if (!ReadInput(originalFile, &original, &error) || !ReadInput(correctedFile, &corrected, &error)) {
+        CloseInput(correctedFile);
+        AbandonReplacement(output);
         return Fail(err, error);
     }
-    ProgressLine line{&err};
-    if (errIsTerminal) options.progress = [&line](uint64_t done, uint64_t total) { line.Show(done, total); };
+    if (original == corrected) {
+        err << "q8r-avipatch: " << paths[0] << " and " << paths[1]
+            << " are identical; the patch leaves the video as it is\n";
+    }
+    ProgressLine line{errIsTerminal ? &err : nullptr, {}};
+    options.progress = [&line](const char* what, uint64_t done, uint64_t total) { line.Show(what, done, total); };
+    if (XzPackingAvailable()) options.packedSize = XzPackedSize;
+    std::vector<PatchCandidate> weighed;
     bool made = false;
     try {
         made = MakeAviPatch(original.data(), original.size(), corrected.data(), corrected.size(), options, &patch,
-                            &error);
+                            &error, &weighed);
     } catch (const std::bad_alloc&) {
         error = "not enough memory to make the patch of " + paths[1];
     }
     line.Erase();
-    if (!made || !WriteWholeFile(paths[2], patch, &error)) return Fail(err, error);
+    if (!made) {
+        AbandonReplacement(output);
+        return Fail(err, error);
+    }
+    if (!FinishOutput(paths[2], output, patch, &error)) return Fail(err, error);
+    if (verbose) {
+        for (const PatchCandidate& c : weighed) {
+            out << (c.chosen ? "chosen:    " : "candidate: ") << c.prices << ": " << c.bytes << " bytes, "
+                << c.segments << " segments";
+            if (c.packed) out << ", " << (c.sampled ? "about " : "") << c.packed << " bytes packed with xz -9e";
+            out << '\n';
+        }
+    }
     const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), nullptr, 0);
     out << paths[2] << ": " << patch.size() << " bytes, " << d.copySegments << " copy and " << d.literalSegments
         << " literal segments, " << d.literalBytes << " literal bytes\n";
     return 0;
 }
 
-int Apply(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+// Whether the file starts as a patch data file does.
+bool LooksLikePatch(const std::string& path) {
+    FileHandle* file = Files().open(path.c_str(), kOpenForReading);
+    if (!file) return false;
+    char magic[16];
+    const bool patch = Files().read(file, magic, sizeof magic) == sizeof magic &&
+                       std::memcmp(magic, kAviPatchMagic, sizeof magic) == 0;
+    Files().close(file);
+    return patch;
+}
+
+int Apply(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     if (args.size() != 3) return UsageError(err, "apply needs ORIGINAL and PATCH");
+    const std::string& video = args[1];
+    const std::string& data = args[2];
     std::string error;
-    if (NamesAnInput(args[1], {args[2]}, &error)) return Fail(err, error);
-    const PatchResult code = ApplyAviPatch(args[1].c_str(), args[2].c_str(), nullptr);
-    if (code != PatchSuccessful) return Fail(err, args[1] + ": " + PatchResultMessage(code));
-    out << args[1] << ": " << PatchResultMessage(code) << "; the original is kept as " << args[1] << ".old\n";
+    if (NamesAnInput(video, {data}, &error)) return Fail(err, error);
+    InputFile input;
+    if (!OpenInput(data, &input, &error)) return Fail(err, error);
+    CloseInput(input);
+    if (!LooksLikePatch(data)) {
+        if (LooksLikePatch(video)) {
+            return Fail(err, data + " is not a patch data file, but " + video +
+                                 " is: the order is apply ORIGINAL PATCH; nothing was changed");
+        }
+        return Fail(err, data + " is not a patch data file; nothing was changed");
+    }
+    if (!OpenInput(video, &input, &error)) return Fail(err, error);
+    CloseInput(input);
+    ProgressLine line{errIsTerminal ? &err : nullptr, {}};
+    applyLine = &line;
+    const PatchResult code = ApplyAviPatch(video.c_str(), data.c_str(), ShowApplyProgress);
+    line.Erase();
+    applyLine = nullptr;
+    if (code != PatchSuccessful) return Fail(err, video + ": " + PatchResultMessage(code));
+    out << video << ": " << PatchResultMessage(code) << "; the original is kept as " << video << ".old\n";
     return 0;
 }
 
-int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Describe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     if (args.size() != 2 && args.size() != 3) return UsageError(err, "describe needs PATCH and may take ORIGINAL");
     std::vector<uint8_t> patch, original;
     std::string error;
-    if (!ReadWholeFile(args[1], UINT64_MAX, &patch, &error)) return Fail(err, error);
-    if (args.size() == 3 && !ReadWholeFile(args[2], UINT64_MAX, &original, &error)) return Fail(err, error);
+    if (!ReadWholeFile(args[1], &patch, &error)) return Fail(err, error);
+    if (args.size() == 3 && !ReadWholeFile(args[2], &original, &error)) return Fail(err, error);
     // An empty original is still one to check against, though its data() may be null.
     const uint8_t noBytes = 0;
     const uint8_t* against = args.size() == 3 ? (original.empty() ? &noBytes : original.data()) : nullptr;
-    const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), against, original.size());
+    ProgressLine line{errIsTerminal ? &err : nullptr, {}};
+    const PatchDescription d = DescribeAviPatch(patch.data(), patch.size(), against, original.size(),
+                                                [&line](uint64_t done, uint64_t total) { line.Show("checking", done, total); });
+    line.Erase();
     out << "file:             " << args[1] << ", " << d.fileSize << " bytes\n";
     if (d.headerComplete) {
         const AviPatchHeader& h = d.header;
@@ -234,7 +389,7 @@ int RunAviPatchTool(const std::vector<std::string>& args, std::ostream& out, std
         return 0;
     }
     if (command == "make") return Make(args, out, err, errIsTerminal);
-    if (command == "apply") return Apply(args, out, err);
-    if (command == "describe") return Describe(args, out, err);
+    if (command == "apply") return Apply(args, out, err, errIsTerminal);
+    if (command == "describe") return Describe(args, out, err, errIsTerminal);
     return UsageError(err, "unknown command " + command);
 }

@@ -82,7 +82,8 @@ for share in 2 17 48 79 91; do
     printf 'CORRECTED FRAME AT %010d .....' "$offset" |
         dd of="$scratch/corrected/CS27.avi" bs=1 seek="$offset" conv=notrunc status=none
 done
-"$tool" make "$big" "$scratch/corrected/CS27.avi" "$big.upd" >/dev/null || exit 2
+# The game folder came with a patch for the old CS27.avi: replaced.
+"$tool" make --force "$big" "$scratch/corrected/CS27.avi" "$big.upd" >/dev/null || exit 2
 
 # run_in DIR COMMAND...: runs the command there; sets code, err.
 run_in() {
