@@ -35,11 +35,11 @@ copy-size @ common/file_replacement.cpp @ sweeps:CopyUnderFaults.*:PatchUnderFau
 copy-replace @ common/file_replacement.cpp @ sweeps:CopyUnderFaults.* @ return CommitReplacement(copy); @ CommitReplacement(copy); return true;
 config-size @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ if (!Files().size(file, &size) || size >= SIZE_MAX) { @ if ((Files().size(file, &size), false) || size >= SIZE_MAX) {
 config-write @ common/install_config.cpp @ sweeps:RewriteUnderFaults.* @ if (!written || !WriteReplacement(replacement, bytes.data(), bytes.size())) { @ if (!written || (WriteReplacement(replacement, bytes.data(), bytes.size()), false)) {
-patch-write @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!WriteReplacement(run.fresh, run.buffer, segment.length)) return CantCreateNewFile; @ WriteReplacement(run.fresh, run.buffer, segment.length);
+patch-write @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ const bool written = WriteReplacement(run.fresh, run.buffer, filled); @ const bool written = (WriteReplacement(run.fresh, run.buffer, filled), true);
 patch-replace @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!CommitReplacement(run.fresh)) { @ if ((CommitReplacement(run.fresh), false)) {
 posix-copy-result @ patcher/posix_file_operations.cpp @ sweeps:CopyUnderFaults.* @ if (!copied) return false; @ ;
-darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kDefaultDarkinst, read, rule)) FailWrite(kDefaultDarkinstNotWritable); @ RewriteConfigFile(kDefaultDarkinst, read, rule);
-darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kCustomDarkinst, read, rule)) FailWrite(kCustomDarkinstNotWritable); @ RewriteConfigFile(kCustomDarkinst, read, rule);
+darkinst-reset-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kDefaultDarkinst, read, rule, &opened)) { @ if ((RewriteConfigFile(kDefaultDarkinst, read, rule, &opened), false)) {
+darkinst-mod-write @ patcher/darkinst_steps.cpp @ sweeps:RewriteUnderFaults.* @ if (!RewriteConfigFile(kCustomDarkinst, read, rule, &opened)) { @ if ((RewriteConfigFile(kCustomDarkinst, read, rule, &opened), false)) {
 end-file-system-sync @ patcher/game_root.cpp @ ordering @ if (GameRoot) Files().syncFileSystem(GameRoot); @ ;
 walk-remove-after-failed-copy @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ return CopyWhole(access, item, targetFolder, true) && RemoveItem(access, item); @ return (CopyWhole(access, item, targetFolder, true), true) && RemoveItem(access, item);
 walk-merge @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (mergeable) { @ if (false) {
