@@ -14,10 +14,6 @@ struct FileHandle {
 
 namespace {
 
-// Files are opened without sharing restrictions: the game or an editor may
-// hold them meanwhile.
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // A file another program holds without sharing (a scanner looking at a file
 // just closed) is waited for.
 FileHandle* Win32Open(const char* path, FileOpenMode mode) {
@@ -120,7 +116,7 @@ void SpellAsListed(std::wstring* name) {
     const HANDLE search = FindFirstFileW(name->c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     FindClose(search);
-    *name = name->substr(0, name->rfind(L'\\') + 1) + found.cFileName;
+    *name = JoinName(FolderOfName(*name), found.cFileName);
 }
 
 // ReplaceFile keeps the replaced file's attributes, access rules and

@@ -1,8 +1,11 @@
-// The Windows name layer, shared by the Windows file access and the Windows
-// file operations: a path enters it once, turned from the ANSI code page
-// into a whole UTF-16 name with "\\?\" in front, and every file call is a
-// wide call on that name. Here too: identity, links, removal, the patient
-// change, the replace, and the calls the tests can put stand-ins for.
+// The Windows name layer, shared by the Windows file access (common/) and
+// the Windows file operations (patcher/): a path enters it once, turned from
+// the ANSI code page into a whole UTF-16 name with "\\?\" in front, and
+// every file call is a wide call on that name. Here too: path splitting,
+// the walk's UTF-8 names, opening for information, identity, links,
+// removal, the patient change, the replace, and the calls the tests can put
+// stand-ins for. No other file of either layer splits, converts, identifies,
+// tests a link or removes by itself.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +28,12 @@ bool LongWideName(const char* path, std::wstring* whole);
 // would put '?' or a look-alike letter in place, naming another file).
 bool SpellInAnsi(const std::wstring& wide, std::string* ansi);
 
+// The walk's paths are UTF-8; a name Windows holds with a lone surrogate
+// keeps it, written as UTF-8 writes any other code point (WTF-8), so every
+// name comes back as it was read.
+std::string Narrow(const std::wstring& wide);
+std::wstring Wide(const std::string& text);
+
 // A suffix of the side-name table (side_names.h, plain ASCII) in UTF-16.
 inline std::wstring WideSuffix(const char* suffix) {
     return std::wstring(suffix, suffix + std::strlen(suffix));
@@ -34,6 +43,11 @@ inline std::wstring WideSuffix(const char* suffix) {
 // keeps its backslash ("C:\").
 std::wstring FolderOfName(const std::wstring& name);
 std::wstring LastElementOf(const std::wstring& name);
+// `element` inside `folder`, which may end in a backslash.
+std::wstring JoinName(const std::wstring& folder, const std::wstring& element);
+
+// Every sharing: the game, an editor or a scanner may hold a file meanwhile.
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Opens `name` for information only (no access to the content, every
 // sharing allowed, folders too); `flags` is 0 to follow a link at the last
@@ -46,9 +60,9 @@ struct FileIdentity {
     unsigned char id[16] = {};
 };
 
-// False where the name cannot be opened or the system gives an id of 0
-// (unknown, as on some SMB shares): an unknown identity is never the same
-// as another. Links at the last element are followed.
+// False where the name cannot be opened or read. The system may give an id
+// of 0 (unknown, as on some SMB shares): an unknown identity is never the
+// same as another. Links at the last element are followed.
 bool IdentityOf(const std::wstring& name, FileIdentity* identity);
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
@@ -64,9 +78,20 @@ NameReach ReachOfName(const std::wstring& path, DWORD flags);
 // Whether a link at the last element of `name` leads to another file.
 bool IsFileLink(const std::wstring& name);
 
-// Whether a rename or delete of `name` acts on the link there itself, not
-// on what it names (Wine opens no file link as itself).
+// Whether the entry `name`, listed with `attributes` and reparse `tag`, is
+// a link (a symbolic link or a junction): a reparse point whose tag is a
+// name surrogate. Any other reparse point (a cloud placeholder, a
+// deduplicated file) is a file or folder like any other.
+bool IsListedLink(const std::wstring& name, DWORD attributes, DWORD tag);
+
+// Whether a rename or delete of the link `name` acts on the link itself,
+// not on what it names (always on Windows; Wine opens no file link as
+// itself).
 bool ActsOnLinkItself(const std::wstring& name);
+
+// The whole name of the file or folder `name` leads to, links followed,
+// as the system gives it ("\\?\" in front).
+bool FinalNameOf(const std::wstring& name, std::wstring* final);
 
 // The name, in the ANSI form the file calls take, of the file the link at
 // `name` leads to; false where the system or the code page cannot name it.
@@ -75,6 +100,11 @@ bool LinkTarget(const std::wstring& name, std::string* target);
 // Whether a delete or move of `name` would act on the file a link there
 // names rather than on the link (under Wine only).
 bool ActsThroughFileLink(const std::wstring& name);
+
+// Deletes the file or empty folder `name` by its name, clearing a read-only
+// attribute that refuses it; what a link there names is the caller's to
+// rule out.
+bool DeleteWholeName(const std::wstring& name, bool folder);
 
 // Removes the file at the whole name `name` for good: a read-only one, one
 // held open a while, and a link as itself (never the file it names), a
@@ -101,6 +131,12 @@ struct Win32FileCalls {
     HANDLE(WINAPI* createFile)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE model);
     void(WINAPI* sleep)(DWORD milliseconds);
+    // Listings (a reparse tag, a dangling link Windows lists) and file ids
+    // (0 on some shares).
+    HANDLE(WINAPI* findFirst)(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID found, FINDEX_SEARCH_OPS search,
+                              LPVOID filter, DWORD flags);
+    BOOL(WINAPI* findNext)(HANDLE search, LPWIN32_FIND_DATAW found);
+    BOOL(WINAPI* fileInformation)(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size);
 };
 extern Win32FileCalls gFileCalls;
 

@@ -7,7 +7,9 @@
 #include "win32_file_names.h"
 #include "win32_wine.h"
 
-Win32FileCalls gFileCalls = {ReplaceFileW, MoveFileExW, DeleteFileW, CreateFileW, Sleep};
+Win32FileCalls gFileCalls = {ReplaceFileW,     MoveFileExW,   DeleteFileW,
+                             CreateFileW,      Sleep,         FindFirstFileExW,
+                             FindNextFileW,    GetFileInformationByHandleEx};
 
 namespace {
 
@@ -29,9 +31,8 @@ const DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | F
 // open for deletion alone then fails with a sharing violation.
 bool InUse(const std::wstring& name) {
     if (name.empty()) return false;
-    const HANDLE handle = CreateFileW(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr);
+    const HANDLE handle = CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     return handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
 }
@@ -51,10 +52,10 @@ std::vector<std::wstring> TemporaryNames(const std::wstring& folder) {
     std::vector<std::wstring> names;
     if (!RunningUnderWine()) return names;
     WIN32_FIND_DATAW entry;
-    const HANDLE search = FindFirstFileW((folder + L"\\rf*.tmp").c_str(), &entry);
+    const HANDLE search = FindFirstFileW(JoinName(folder, L"rf*.tmp").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + L"\\" + entry.cFileName);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(JoinName(folder, entry.cFileName));
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return names;

@@ -55,7 +55,7 @@ ShellAnswer ShellOperation(UINT function, const char* from, const char* to) {
     }
     request.fFlags = kSilentFlags;
     ShellAnswer answer;
-    answer.result = win32Calls.shellOperation(&request);
+    answer.result = gShellCalls.shellOperation(&request);
     ForgetSeen();
     answer.aborted = request.fAnyOperationsAborted != FALSE;
     return answer;

@@ -9,51 +9,9 @@
 #include "win32_file_names.h"
 #include "win32_wine.h"
 
-Win32SystemCalls win32Calls = {SHFileOperationA, FindFirstFileExW, FindNextFileW, GetFileInformationByHandleEx,
-                               TakenThoughUnseen};
+Win32ShellCalls gShellCalls = {SHFileOperationA};
 
 namespace {
-
-// The name a copy onto a link is made under first.
-const wchar_t kCopySide[] = L".q8r-copy";
-
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-    size_t end = folder.size();
-    while (end > 0 && folder[end - 1] == L'\\') --end;
-    return folder.substr(0, end) + L"\\" + name;
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-    return path.substr(0, path.rfind(L'\\'));
-}
-
-// Symbolic links and junctions: reparse points whose tag is a name
-// surrogate. Any other reparse point (a cloud placeholder, a deduplicated
-// file) is an item like any other.
-bool IsLink(const std::wstring& path, DWORD attributes, DWORD tag) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (IsReparseTagNameSurrogate(tag)) return true;
-        // Wine 8: lists a linked folder as a reparse point with no tag.
-        // Shown by Matrix.Wine (link-english, link-inside); goes once Wine
-        // lists IO_REPARSE_TAG_SYMLINK.
-        return RunningUnderWine() && tag == 0;
-    }
-    // Wine 8: shows a link to a file as a plain file; only where a handle
-    // leads tells. Shown by Matrix.Wine (link-item-file, link-copy-target);
-    // goes once Wine lists file links as reparse points.
-    return RunningUnderWine() && ReachOfName(path, 0) == NameReach::kElsewhere;
-}
-
-// Whether a move or delete of the link `item` acts on the link itself.
-bool ActsOnLinkItself(const WalkItem& item) {
-    // Wine 8: cannot open a link as itself, and moves or deletes what it
-    // names; the link is left alone. Shown by Matrix.Wine (link-item-file,
-    // link-item-folder); goes once FILE_FLAG_OPEN_REPARSE_POINT opens a link.
-    if (!RunningUnderWine()) return true;
-    return ReachOfName(Wide(item.path), FILE_FLAG_OPEN_REPARSE_POINT) == NameReach::kOwnName;
-}
 
 // A link to a folder counts as a folder: what goes to it is merged into
 // what it names.
@@ -63,20 +21,20 @@ WalkItem FoundItem(const std::wstring& path, const WIN32_FIND_DATAW& found) {
     item.exists = true;
     item.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const DWORD tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
-    item.link = IsLink(path, found.dwFileAttributes, tag);
+    item.link = IsListedLink(path, found.dwFileAttributes, tag);
     return item;
 }
 
 bool ListWide(const std::wstring& pattern, std::vector<WalkItem>* items) {
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        win32Calls.findFirst(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+        gFileCalls.findFirst(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const std::wstring folder = FolderOf(pattern);
+    const std::wstring folder = FolderOfName(pattern);
     do {
         const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") items->push_back(FoundItem(Join(folder, name), found));
-    } while (win32Calls.findNext(search, &found));
+        if (name != L"." && name != L"..") items->push_back(FoundItem(JoinName(folder, name), found));
+    } while (gFileCalls.findNext(search, &found));
     FindClose(search);
     return true;
 }
@@ -108,10 +66,6 @@ std::wstring Folded(const std::wstring& text) {
     return folded;
 }
 
-std::wstring NameOfWide(const std::wstring& path) {
-    return path.substr(path.rfind(L'\\') + 1);
-}
-
 SeenEntry* EntryIn(SeenFolder& folder, const std::wstring& name, bool make) {
     const std::wstring key = Folded(name);
     const auto found = folder.byName.find(key);
@@ -139,24 +93,24 @@ SeenFolder* Seen(const std::wstring& folder) {
     if (known != seen.end()) return &known->second;
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        win32Calls.findFirst(Join(folder, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+        gFileCalls.findFirst(JoinName(folder, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return nullptr;
     SeenFolder& listed = seen[key];
     do {
         const std::wstring name = found.cFileName;
         if (name != L"." && name != L"..") Fill(EntryIn(listed, name, true), found);
-    } while (win32Calls.findNext(search, &found));
+    } while (gFileCalls.findNext(search, &found));
     FindClose(search);
     return &listed;
 }
 
 WalkItem ItemOf(const std::wstring& folder, SeenEntry& entry) {
-    const std::wstring path = Join(folder, entry.name);
+    const std::wstring path = JoinName(folder, entry.name);
     WalkItem item;
     item.path = Narrow(path);
     item.exists = true;
     item.folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (entry.link < 0) entry.link = IsLink(path, entry.attributes, entry.tag) ? 1 : 0;
+    if (entry.link < 0) entry.link = IsListedLink(path, entry.attributes, entry.tag) ? 1 : 0;
     item.link = entry.link == 1;
     return item;
 }
@@ -170,9 +124,9 @@ void Saw(const std::wstring& path, const WalkItem* now) {
                            at->first[key.size()] == L'\\';
         at = at->first == key || below ? seen.erase(at) : std::next(at);
     }
-    const auto folder = seen.find(Folded(FolderOf(path)));
+    const auto folder = seen.find(Folded(FolderOfName(path)));
     if (folder == seen.end()) return;
-    SeenEntry* entry = EntryIn(folder->second, NameOfWide(path), now != nullptr);
+    SeenEntry* entry = EntryIn(folder->second, LastElementOf(path), now != nullptr);
     if (!entry) return;
     entry->exists = now != nullptr;
     entry->unsure = false;
@@ -186,18 +140,18 @@ void Saw(const std::wstring& path, const WalkItem* now) {
 void Unsure(const std::wstring& path) {
     WalkItem anything;
     Saw(path, &anything);
-    const auto folder = seen.find(Folded(FolderOf(path)));
-    if (folder != seen.end()) EntryIn(folder->second, NameOfWide(path), true)->unsure = true;
+    const auto folder = seen.find(Folded(FolderOfName(path)));
+    if (folder != seen.end()) EntryIn(folder->second, LastElementOf(path), true)->unsure = true;
 }
 
 bool List(const std::string& folder, const std::string& pattern, std::vector<WalkItem>* items) {
     const std::wstring wide = Wide(folder);
     SeenFolder* listed = pattern == "*" ? Seen(wide) : nullptr;
-    if (!listed) return ListWide(Join(wide, Wide(pattern)), items);
+    if (!listed) return ListWide(JoinName(wide, Wide(pattern)), items);
     // By index: looking an unsure name up again notes what it found.
     for (size_t i = 0; i < listed->entries.size(); ++i) {
         if (listed->entries[i].unsure) {
-            const WalkItem again = InspectItem(Narrow(Join(wide, listed->entries[i].name)));
+            const WalkItem again = InspectItem(Narrow(JoinName(wide, listed->entries[i].name)));
             if (again.exists) items->push_back(again);
         } else if (listed->entries[i].exists) {
             items->push_back(ItemOf(wide, listed->entries[i]));
@@ -221,14 +175,14 @@ WalkItem LookUp(const std::string& path) {
 
 // The file system finds names without regard to letter case itself.
 std::string TargetFor(void*, const std::string& folder, const std::string& name) {
-    return Narrow(Join(Wide(folder), Wide(name)));
+    return Narrow(JoinName(Wide(folder), Wide(name)));
 }
 
 // A link is not carried to another volume as what it names. A move to
 // another volume is a copy and a delete: it is written through, so the
 // source goes only once the copy is on the disk.
 Renamed Rename(const WalkItem& item, const WalkItem& target) {
-    if (item.link && !ActsOnLinkItself(item)) return Renamed::kFailed;
+    if (item.link && !ActsOnLinkItself(Wide(item.path))) return Renamed::kFailed;
     const std::wstring source = Wide(item.path), name = Wide(target.path);
     const DWORD replace = target.exists ? MOVEFILE_REPLACE_EXISTING : 0;
     const auto move = [&](DWORD flags) {
@@ -271,9 +225,9 @@ bool CopyFlushed(const std::wstring& source, const std::wstring& name, BOOL fail
 // is renamed over it, since a link there cannot be deleted safely and Wine
 // does not even list a dangling one. A folder there is the player's and
 // stops the copy.
-bool CopyOverStaleSide(const std::wstring& source, const std::wstring& side) {
+bool CopyOverStaleSide(const std::wstring& source, const std::wstring& name) {
+    const std::wstring side = name + WideSuffix(kCopySuffix), fresh = name + WideSuffix(kCopyAgainSuffix);
     const WalkItem stale = InspectItem(Narrow(side));
-    const std::wstring fresh = side + L".new";
     Unsure(side);
     Unsure(fresh);
     if (stale.folder || !CopyFlushed(source, fresh, TRUE)) return false;
@@ -302,9 +256,9 @@ bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
         // appeared meanwhile, and is not replaced.
         if (target.exists || !IsTakenError(GetLastError()) || !RunningUnderWine()) return false;
     }
-    const std::wstring side = name + kCopySide;
+    const std::wstring side = name + WideSuffix(kCopySuffix);
     Unsure(side);
-    if (!CopyFlushed(source, side, TRUE) && !CopyOverStaleSide(source, side)) return false;
+    if (!CopyFlushed(source, side, TRUE) && !CopyOverStaleSide(source, name)) return false;
     if (RenameOver(side, name)) return true;
     DeleteFileW(side.c_str());
     return false;
@@ -314,16 +268,10 @@ bool CopyFileTo(const WalkItem& item, const WalkItem& target) {
 // link names stays the same wherever the link goes.
 bool CopyLink(const WalkItem& item, const WalkItem& target) {
     if (target.exists) return false;
-    const HANDLE handle = CreateFileW(Wide(item.path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    std::vector<wchar_t> named(32768);
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, named.data(), static_cast<DWORD>(named.size()), FILE_NAME_NORMALIZED);
-    CloseHandle(handle);
-    if (length == 0 || length >= named.size()) return false;
+    std::wstring named;
+    if (!FinalNameOf(Wide(item.path), &named)) return false;
     const DWORD flags = (item.folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // unprivileged, where allowed
-    if (!CreateSymbolicLinkW(Wide(target.path).c_str(), named.data(), flags)) return false;
+    if (!CreateSymbolicLinkW(Wide(target.path).c_str(), named.c_str(), flags)) return false;
     // Wine 8: CreateSymbolicLinkW answers success and makes nothing. Shown
     // by Matrix.Wine (a move of a link to another volume); goes once Wine
     // makes links.
@@ -332,10 +280,7 @@ bool CopyLink(const WalkItem& item, const WalkItem& target) {
 
 // A link goes by itself, never what it names.
 bool RemoveOne(const WalkItem& item) {
-    if (item.link && !ActsOnLinkItself(item)) return false;
-    const std::wstring name = Wide(item.path);
-    if (item.folder) return ChangeClearingReadOnly(name, [&] { return RemoveDirectoryW(name.c_str()) != 0; });
-    return ChangeClearingReadOnly(name, [&] { return DeleteFileW(name.c_str()) != 0; });
+    return (!item.link || ActsOnLinkItself(Wide(item.path))) && DeleteWholeName(Wide(item.path), item.folder);
 }
 
 bool MakeFolder(const std::string& path) {
@@ -435,52 +380,6 @@ std::string DescribeLastError() {
 
 }  // namespace
 
-std::string Narrow(const std::wstring& wide) {
-    std::string text;
-    for (size_t i = 0; i < wide.size(); ++i) {
-        uint32_t point = wide[i];
-        if (point >= 0xD800 && point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
-            point = 0x10000 + ((point - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        }
-        if (point < 0x80) {
-            text += static_cast<char>(point);
-        } else if (point < 0x800) {
-            text += static_cast<char>(0xC0 | (point >> 6));
-            text += static_cast<char>(0x80 | (point & 0x3F));
-        } else if (point < 0x10000) {
-            text += static_cast<char>(0xE0 | (point >> 12));
-            text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (point & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (point >> 18));
-            text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (point & 0x3F));
-        }
-    }
-    return text;
-}
-
-std::wstring Wide(const std::string& text) {
-    std::wstring wide;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        uint32_t point = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-        for (size_t k = 1; k < length && i + k < text.size(); ++k) {
-            point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        i += length;
-        if (point < 0x10000) {
-            wide += static_cast<wchar_t>(point);
-        } else {
-            wide += static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
-            wide += static_cast<wchar_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
-        }
-    }
-    return wide;
-}
-
 WalkItem InspectItem(const std::string& path) {
     const std::wstring wide = Wide(path);
     const size_t cut = wide.rfind(L'\\');
@@ -507,27 +406,15 @@ void ForgetSeen() {
     seen.clear();
 }
 
-// The 128-bit file id, unique on ReFS too; the 64-bit index where the
-// system has no FileIdInfo (before Windows 8).
+// An id of 0 says nothing: the walk never takes it for the same item.
 bool IdentifyItem(const std::string& path, ItemIdentity* identity) {
-    const HANDLE handle =
-        CreateFileW(Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    FILE_ID_INFO id;
-    BY_HANDLE_FILE_INFORMATION info;
-    bool got = win32Calls.fileInformation(handle, FileIdInfo, &id, sizeof id) != 0;
-    if (got) {
-        static_assert(sizeof id.FileId.Identifier == 2 * sizeof(uint64_t));
-        identity->volume = id.VolumeSerialNumber;
-        std::memcpy(&identity->index, id.FileId.Identifier, sizeof identity->index);
-        std::memcpy(&identity->indexHigh, id.FileId.Identifier + sizeof identity->index, sizeof identity->indexHigh);
-    } else if ((got = GetFileInformationByHandle(handle, &info) != 0)) {
-        identity->volume = info.dwVolumeSerialNumber;
-        identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        identity->indexHigh = 0;
-    }
-    CloseHandle(handle);
-    return got;
+    FileIdentity id;
+    if (!IdentityOf(Wide(path), &id)) return false;
+    static_assert(sizeof id.id == sizeof identity->index + sizeof identity->indexHigh);
+    identity->volume = id.volume;
+    std::memcpy(&identity->index, id.id, sizeof identity->index);
+    std::memcpy(&identity->indexHigh, id.id + sizeof identity->index, sizeof identity->indexHigh);
+    return true;
 }
 
 bool TakenUnseen(const std::string& path) {
@@ -535,11 +422,11 @@ bool TakenUnseen(const std::string& path) {
     // the file the link names; an exclusive create tells. Shown by
     // Matrix.Wine (link-copy-target-dangling); goes once Wine lists
     // dangling links. Windows lists them, and no probe is made there.
-    return RunningUnderWine() && !InspectItem(path).exists && win32Calls.takenThoughUnseen(Wide(path));
+    return RunningUnderWine() && !InspectItem(path).exists && TakenThoughUnseen(Wide(path));
 }
 
 void ClearCopySide(const std::string& target) {
-    const std::wstring side = Wide(target) + kCopySide;
+    const std::wstring side = Wide(target) + WideSuffix(kCopySuffix);
     // Wine 8: lists no dangling link, so the name is cleared unseen too.
     // Shown by Matrix.Wine (stale copy link); goes once Wine lists dangling
     // links. On Windows only a listed side name is removed, and a free name

@@ -147,7 +147,11 @@ public:
         heldUntil = held;
         failure = fails;
         created.clear();
-        gFileCalls = {FakeReplace, MoveWhenFree, DeleteWhenFree, RecordCreate, AdvanceClock};
+        gFileCalls.replaceFile = FakeReplace;
+        gFileCalls.moveFileEx = MoveWhenFree;
+        gFileCalls.deleteFile = DeleteWhenFree;
+        gFileCalls.createFile = RecordCreate;
+        gFileCalls.sleep = AdvanceClock;
     }
     ~FakeCalls() {
         gFileCalls = saved_;

@@ -27,9 +27,11 @@ bool taggedIsMissing = false;  // listed though nothing is there
 std::wstring standIn;          // a real file listed in its place
 std::wstring listedFolder;
 
-bool CountingProbe(const std::wstring& name) {
-    ++probes;
-    return TakenThoughUnseen(name);
+// The probe is the one create that deletes itself on close.
+HANDLE WINAPI CountingCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE model) {
+    if (flags & FILE_FLAG_DELETE_ON_CLOSE) ++probes;
+    return CreateFileW(name, access, share, security, disposition, flags, model);
 }
 
 bool EndsWith(const std::wstring& text, const std::wstring& end) {
@@ -130,17 +132,19 @@ int WINAPI HalfCopyingShell(LPSHFILEOPSTRUCTA request) {
 class WindowsBranches : public ::testing::Test {
 protected:
     ScratchFolder folder;
-    Win32SystemCalls saved = win32Calls;
+    Win32ShellCalls savedShell = gShellCalls;
+    Win32FileCalls savedFiles = gFileCalls;
 
     void SetUp() override {
         probes = shellCalls = 0;
         taggedPlace.clear();
         taggedIsMissing = false;
-        win32Calls.takenThoughUnseen = CountingProbe;
+        gFileCalls.createFile = CountingCreate;
         PretendRunningUnder(WineAnswer::kWindows);
     }
     void TearDown() override {
-        win32Calls = saved;
+        gShellCalls = savedShell;
+        gFileCalls = savedFiles;
         PretendRunningUnder(WineAnswer::kAskTheSystem);
         ForgetLeftBehind();
     }
@@ -149,7 +153,7 @@ protected:
 };
 
 TEST_F(WindowsBranches, WhatTheShellLeftOfACopyIsFinishedToFullDepth) {
-    win32Calls.shellOperation = HalfCopyingShell;
+    gShellCalls.shellOperation = HalfCopyingShell;
     for (const bool aborted : {true, false}) {
         flagAbort = aborted;
         ScratchFolder game;
@@ -185,8 +189,8 @@ TEST_F(WindowsBranches, OnlyWineProbesAFreeName) {
 // An id of 0 says nothing: two folders so identified are merged, not taken
 // for one.
 TEST_F(WindowsBranches, AFileIdOfZeroIsNeverTheSameItem) {
-    win32Calls.fileInformation = ZeroFileIds;
-    win32Calls.shellOperation = IdleShell;
+    gFileCalls.fileInformation = ZeroFileIds;
+    gShellCalls.shellOperation = IdleShell;
     folder.Write("saves/a.sav", "a");
     folder.Write("books/english/sub/b.str", "b");
     folder.Write("books/sub/old.str", "old");
@@ -202,9 +206,9 @@ TEST_F(WindowsBranches, AFileIdOfZeroIsNeverTheSameItem) {
 // A cloud placeholder is a file of its own; a name-surrogate tag is a link,
 // which keeps the request from the shell.
 TEST_F(WindowsBranches, AReparseTagMakesALinkOnlyWhenItStandsForAName) {
-    win32Calls.findFirst = TaggingFindFirst;
-    win32Calls.findNext = TaggingFindNext;
-    win32Calls.shellOperation = IdleShell;
+    gFileCalls.findFirst = TaggingFindFirst;
+    gFileCalls.findNext = TaggingFindNext;
+    gShellCalls.shellOperation = IdleShell;
     const struct {
         DWORD tag;
         int shellCalls;
@@ -226,9 +230,9 @@ TEST_F(WindowsBranches, AReparseTagMakesALinkOnlyWhenItStandsForAName) {
 // Windows lists a dangling link: the copy replaces the link through its
 // side name, with no probe and no shell.
 TEST_F(WindowsBranches, ACopyOntoAListedDanglingLinkReplacesTheLink) {
-    win32Calls.findFirst = TaggingFindFirst;
-    win32Calls.findNext = TaggingFindNext;
-    win32Calls.shellOperation = IdleShell;
+    gFileCalls.findFirst = TaggingFindFirst;
+    gFileCalls.findNext = TaggingFindNext;
+    gShellCalls.shellOperation = IdleShell;
     folder.Write("user.cfg", "keys");
     folder.Write("elsewhere/stand-in", "");
     folder.MakeFolder("q8r");
@@ -247,7 +251,7 @@ TEST_F(WindowsBranches, ACopyOntoAListedDanglingLinkReplacesTheLink) {
 
 // What stays is named with the system's reason.
 TEST_F(WindowsBranches, AnItemLeftBehindCarriesTheSystemsReason) {
-    win32Calls.shellOperation = IdleShell;
+    gShellCalls.shellOperation = IdleShell;
     folder.Write("books/english/held.str", "held");
     folder.MakeFolder("books");
     const HANDLE held =
@@ -266,7 +270,7 @@ namespace {
 // Each request lists a folder once; what other code changed between two
 // requests is seen by the second.
 TEST_F(WindowsBranches, ARequestSeesWhatChangedSinceTheLastOne) {
-    win32Calls.shellOperation = IdleShell;
+    gShellCalls.shellOperation = IdleShell;
     folder.Write("books/english/a.str", "a");
     EXPECT_EQ(MoveFiles(P("books/english/*").c_str(), Into("books").c_str()), 0);
     folder.Write("books/english/b.str", "b");
