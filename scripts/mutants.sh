@@ -18,9 +18,12 @@ jobs=$(nproc)
 # What each mutant is run against: the fault sweeps (every file call and
 # allocation failed in turn; sweeps:FILTER runs those FILTER names), the
 # order of a whole native run's writes (also on a file system without
-# rename flags or hard links).
+# rename flags or hard links), and the Windows build's tests under Wine,
+# whose fakes answer as only Windows does (win:FILTER).
 sweeps="$bin/tests/q8r_fault_sweeps"
 ordering="$src/tests/reliability/write_ordering.sh"
+winbin=$work/win64
+winfilter="FileAccessWithLocks.*:WindowsBranches.*"
 
 # name @ file @ tests @ the line as it is @ the line mutated [@ why it is
 # expected to survive for now]
@@ -47,6 +50,10 @@ walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!ex
 walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ if (item.link || alreadyThere || !existing.link) return !item.link;
 fallback-name-free @ common/posix_file_access.cpp @ ordering @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
 fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) { @ if (!linked && false) {
+win-remove-answer @ patcher/win32_item_access.cpp @ win:WindowsBranches.* @ return (!item.link || ActsOnLinkItself(Wide(item.path))) && DeleteWholeName(Wide(item.path), item.folder); @ return (!item.link || ActsOnLinkItself(Wide(item.path))) && (DeleteWholeName(Wide(item.path), item.folder), true);
+win-replace-fallback @ common/win32_file_replace.cpp @ win:FileAccessWithLocks.* @ if (Exists(replace.replaced) && replace.tries++ < kReplaceFileTries) { @ if (Exists(replace.replaced)) {
+win-replace-on-disk @ common/win32_file_replace.cpp @ win:FileAccessWithLocks.* @ if (done) error = Exists(replace.replacement) ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND; @ if (done) return TRUE;
+win-shell-verification @ patcher/win32_file_operations.cpp @ win:WindowsBranches.* @ if (trustNone || !CopiedWhole(item, TargetOf(item, folder))) left.push_back(item); @ if (trustNone) left.push_back(item);
 EOF
 )
 
@@ -100,14 +107,18 @@ Build() {
         case $tests in
             sweeps*) targets+=(q8r_fault_sweeps) ;;
             ordering) targets+=(Q8RPatcher q8r-avipatch) ;;
+            win*) cmake --build "$winbin" -j "$jobs" --target q8r_tests >"$work/build.log" 2>&1 || return 1 ;;
         esac
     done
-    cmake --build "$bin" -j "$jobs" --target "${targets[@]}" >"$work/build.log" 2>&1
+    [ ${#targets[@]} -eq 0 ] || cmake --build "$bin" -j "$jobs" --target "${targets[@]}" >"$work/build.log" 2>&1
 }
 
 # 0 when the tests pass. A mutant that makes them hang is killed.
 RunTests() {
-    if [ "${1%%:*}" = sweeps ]; then
+    if [ "${1%%:*}" = win ]; then
+        timeout -k 10 600 "$src/scripts/wine-run" --no-display "$winbin/wineprefix" "$winbin/tests/q8r_tests.exe" \
+            --gtest_filter="${1#win:}" --gtest_fail_fast --gtest_brief=1 >"$work/test.log" 2>&1
+    elif [ "${1%%:*}" = sweeps ]; then
         local filter='*'
         [ "$1" != sweeps ] && filter=${1#sweeps:}
         timeout -k 10 600 "$sweeps" --gtest_filter="$filter" --gtest_fail_fast --gtest_brief=1 >"$work/test.log" 2>&1
@@ -131,8 +142,21 @@ Main() {
             -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >"$work/configure.log" 2>&1 ||
             { cat "$work/configure.log"; exit 2; }
     fi
-    Build sweeps ordering || { tail -40 "$work/build.log"; echo "mutants: the unmutated tree does not build"; exit 2; }
-    for tests in sweeps ordering; do
+    local kinds=(sweeps ordering)
+    # The Windows mutants need the cross compiler and Wine.
+    if command -v x86_64-w64-mingw32-g++-posix >/dev/null && { [ -x /usr/lib/wine/wine64 ] || command -v wine >/dev/null; }; then
+        kinds+=("win:$winfilter")
+        if [ ! -f "$winbin/build.ninja" ]; then
+            cmake -S "$src" -B "$winbin" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+                -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x86_64.cmake" >"$work/configure-win64.log" 2>&1 ||
+                { cat "$work/configure-win64.log"; exit 2; }
+        fi
+    else
+        echo "mutants: no mingw-w64 or Wine here (scripts/install-deps.sh --windows): the win-* mutants are left out"
+        mutants=$(grep -v '^win-' <<<"$mutants")
+    fi
+    Build "${kinds[@]}" || { tail -40 "$work/build.log"; echo "mutants: the unmutated tree does not build"; exit 2; }
+    for tests in "${kinds[@]}"; do
         RunTests "$tests" || { tail -40 "$work/test.log"; echo "mutants: the tests fail without a mutant"; exit 2; }
     done
 

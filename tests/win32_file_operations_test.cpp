@@ -249,18 +249,23 @@ TEST_F(WindowsBranches, ACopyOntoAListedDanglingLinkReplacesTheLink) {
     EXPECT_EQ(shellCalls, 0);
 }
 
-// What stays is named with the system's reason.
+// What stays is named with the system's reason, whether the move or the
+// delete met the held file.
 TEST_F(WindowsBranches, AnItemLeftBehindCarriesTheSystemsReason) {
     gShellCalls.shellOperation = IdleShell;
-    folder.Write("books/english/held.str", "held");
-    folder.MakeFolder("books");
-    const HANDLE held =
-        CreateFileA(P("books/english/held.str").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_NE(MoveFiles(P("books/english/*").c_str(), Into("books").c_str()), 0);
-    CloseHandle(held);
-    ASSERT_EQ(LeftBehindCount(), 1u);
-    EXPECT_NE(LeftBehindMessage().find("(32)"), std::string::npos) << LeftBehindMessage();
+    for (const bool move : {true, false}) {
+        ForgetLeftBehind();
+        folder.Write("books/english/held.str", "held");
+        const HANDLE held =
+            CreateFileA(P("books/english/held.str").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_NE(move ? MoveFiles(P("books/english/*").c_str(), Into("books").c_str())
+                       : DeleteFiles(P("books/english/*").c_str()),
+                  0);
+        CloseHandle(held);
+        ASSERT_EQ(LeftBehindCount(), 1u) << move;
+        EXPECT_NE(LeftBehindMessage().find("(32)"), std::string::npos) << LeftBehindMessage();
+    }
 }
 
 }  // namespace
