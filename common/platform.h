@@ -26,7 +26,8 @@ struct FileOperations {
 struct PatcherUi {
     // Replaces the status line's text and has it drawn before returning.
     void (*showStatus)(const char* text);
-    // Returns once the user has dismissed the box.
+    // Returns once the user has dismissed the box. The texts are the fixed
+    // ones and the walk's paths and reasons: UTF-8 (ASCII for the fixed).
     void (*showMessageBox)(const char* text, const char* caption, unsigned style);
     // Ends the process with `exitCode`; never returns to its caller.
     void (*endProgram)(int exitCode);

@@ -27,14 +27,16 @@ struct LeftItem {
 };
 
 std::vector<LeftItem> leftBehind;
+std::string shownRoot;
 
 // The item's name below the game folder, which is what the player knows it
 // by; the platform's long-name prefix is no part of it.
 std::string ShownPath(const std::string& path) {
     std::string shown = path.rfind("\\\\?\\", 0) == 0 ? path.substr(4) : path;
-    if (GameRoot) {
-        const size_t rootLength = std::strlen(GameRoot);
-        if (shown.size() > rootLength + 1 && shown.compare(0, rootLength, GameRoot) == 0 &&
+    const std::string root = !shownRoot.empty() ? shownRoot : GameRoot ? GameRoot : "";
+    if (!root.empty()) {
+        const size_t rootLength = root.size();
+        if (shown.size() > rootLength + 1 && shown.compare(0, rootLength, root) == 0 &&
             (shown[rootLength] == '\\' || shown[rootLength] == '/')) {
             shown = shown.substr(rootLength + 1);
         }
@@ -49,6 +51,10 @@ void NoteLeftBehind(const std::string& path, const std::string& reason) {
         if (item.path == path) return;
     }
     leftBehind.push_back({path, reason});
+}
+
+void SetLeftBehindRoot(const std::string& root) {
+    shownRoot = root;
 }
 
 size_t LeftBehindCount() {

@@ -14,6 +14,9 @@ constexpr int kExitItemsLeftBehind = 2;
 // that completes "could not be moved: ...".
 void NoteLeftBehind(const std::string& path, const std::string& reason);
 size_t LeftBehindCount();
+// The game folder as the walk spells its paths, where that is not GameRoot
+// (on Windows the walk's paths are UTF-8, GameRoot is in the code page).
+void SetLeftBehindRoot(const std::string& root);
 void ForgetLeftBehind();
 
 // The box that names the first few items noted and how many in all.

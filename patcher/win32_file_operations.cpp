@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "file_walk.h"
+#include "game_root.h"
+#include "left_behind.h"
 #include "path_format.h"
 #include "platform.h"
 #include "win32_file_names.h"
@@ -162,9 +164,17 @@ int Failure(int shellResult, int otherwise) {
     return shellResult != 0 ? shellResult : otherwise;
 }
 
+// What stays is named below the game folder as the walk spells it: in
+// UTF-8, which GameRoot, in the code page, is not beyond ASCII.
+void NameLeftBehindBelowGameRoot() {
+    std::wstring root;
+    if (GameRoot && WholeWideName(GameRoot, &root)) SetLeftBehindRoot(Narrow(root));
+}
+
 // The items a move or copy request names and the folder they go to. The
 // shell would make a missing target folder, or a file in its place.
 int ListRequest(const char* from, const char* to, std::vector<WalkItem>* items, std::string* folder, bool* found) {
+    NameLeftBehindBelowGameRoot();
     std::wstring source, wideFolder;
     if (!LongWideName(from, &source) || !TargetFolder(to, &wideFolder) || !FolderAt(wideFolder)) {
         return ERROR_PATH_NOT_FOUND;
@@ -213,6 +223,7 @@ int Win32Copy(const char* from, const char* to) {
 
 int Win32Delete(const char* path) {
     const SeenScope scope;
+    NameLeftBehindBelowGameRoot();
     std::wstring source;
     if (!LongWideName(path, &source)) return ERROR_PATH_NOT_FOUND;
     std::vector<WalkItem> items;

@@ -12,6 +12,7 @@
 #include "single_instance.h"
 #include "task_sequence.h"
 #include "virtual_store.h"
+#include "win32_file_names.h"
 
 namespace {
 
@@ -94,8 +95,9 @@ void ShowFinishedForAWhile() {
     }
 }
 
+// A path the code page cannot spell is shown as it is named.
 void WindowShowMessageBox(const char* text, const char* caption, unsigned style) {
-    MessageBoxA(patcherWindow, text, caption, style);
+    MessageBoxW(patcherWindow, Wide(text).c_str(), Wide(caption).c_str(), style);
 }
 
 void WindowEndProgram(int exitCode) {

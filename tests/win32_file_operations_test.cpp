@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_operations.h"
+#include "game_root.h"
 #include "left_behind.h"
 #include "support/scratch_folder.h"
 #include "win32_file_names.h"
@@ -266,6 +267,32 @@ TEST_F(WindowsBranches, AnItemLeftBehindCarriesTheSystemsReason) {
         ASSERT_EQ(LeftBehindCount(), 1u) << move;
         EXPECT_NE(LeftBehindMessage().find("(32)"), std::string::npos) << LeftBehindMessage();
     }
+}
+
+// A game folder whose name is beyond ASCII: what stays is still named below
+// it, not by a whole path half in another encoding.
+TEST_F(WindowsBranches, ALeftItemIsNamedBelowAGameFolderBeyondAscii) {
+    gShellCalls.shellOperation = IdleShell;
+    const std::wstring root = Wide(P("")) + L"\\Jeu \u00e9t\u00e9";
+    std::string ansiRoot;
+    ASSERT_TRUE(SpellInAnsi(root, &ansiRoot));
+    for (const wchar_t* made : {L"", L"\\books", L"\\books\\english"}) {
+        ASSERT_TRUE(CreateDirectoryW((root + made).c_str(), nullptr));
+    }
+    const HANDLE hold = CreateFileW((root + L"\\books\\english\\held.str").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    char* const saved = GameRoot;
+    std::vector<char> gameRoot(ansiRoot.begin(), ansiRoot.end());
+    gameRoot.push_back('\0');
+    GameRoot = gameRoot.data();
+
+    EXPECT_NE(DeleteFiles((ansiRoot + "\\books\\english\\*").c_str()), 0);
+    GameRoot = saved;
+    CloseHandle(hold);
+    ASSERT_EQ(LeftBehindCount(), 1u);
+    EXPECT_NE(LeftBehindMessage().find("\nbooks\\english\\held.str ("), std::string::npos) << LeftBehindMessage();
+    SetLeftBehindRoot("");
 }
 
 }  // namespace
