@@ -148,9 +148,21 @@ bool ChangeWhenUnlocked(BOOL (*change)(void* context), void* context, const std:
     }
 }
 
+namespace {
+
+// The replaced file is never a folder or a link (a link is moved over, not
+// replaced): a folder or a link under the backup's name is the player's.
+bool IsOurBackup(const std::wstring& backup) {
+    const DWORD attributes = GetFileAttributesW(backup.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) && !ActsThroughFileLink(backup);
+}
+
+}  // namespace
+
 void SettleReplaced(const std::wstring& name) {
     const std::wstring backup = name + WideSuffix(kReplacedSuffix);
-    if (!Exists(backup)) return;
+    if (!IsOurBackup(backup)) return;
     if (Exists(name)) {
         RemoveWholeName(backup);
         return;

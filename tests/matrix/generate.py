@@ -248,6 +248,11 @@ def DrawParts(seed, index):
     plain = [p[1]["item"] for p in parts if p[0] == "config" and p[1]["mode"] == 0o644]
     if plain and rng.random() < 0.3:
         add("case", folder="config:" + rng.choice(plain))
+    # The Windows replace's backup of the game root's Darkinst.cfg, as a run
+    # cut off inside or after that replace leaves it, or the player's own.
+    if rng.random() < 0.1:
+        add("stale", name="was-root", kind=rng.choice(["ours", "dangling", "link", "folder"]),
+            item="cam.cfg", video=VIDEOS[0])
     return parts
 
 
@@ -427,13 +432,15 @@ def BuildWorld(parts, pairs):
         elif kind == "stale":
             if p["name"] == "tmp-root":
                 path = "G/Darkinst.cfg.q8r-tmp"
+            elif p["name"] == "was-root":
+                path = "G/Darkinst.cfg.q8r-was"
             elif p["name"] == "tmp-mod":
                 path = "G/q8r/Darkinst.cfg.q8r-tmp"
             elif p["name"] == "copy":
                 path = "G/q8r/%s.q8r-copy" % p["item"]
             else:
                 path = "G/q8r/movies/%s.new" % p["video"]
-            node = {"other": File(Blob(rng, tag), 0o600, "other"), "fifo": Fifo(),
+            node = {"other": File(Blob(rng, tag), 0o600, "other"), "fifo": Fifo(), "ours": File(Blob(rng, tag)),
                     "dangling": Link("O/gone%d" % index), "link": Link("O/kept%d" % index),
                     "folder": Dir()}[p["kind"]]
             if p["kind"] == "link":
@@ -596,6 +603,10 @@ class Run:
             return False
         if not self.ClearSide(folder, name + ".q8r-tmp"):
             return False
+        # Windows: ReplaceFileW moves the old file onto the backup name, over
+        # whatever is there but a folder, and the backup then goes.
+        if self.windows and node is not None and Resolve(self.w, path, follow_last=False)[2]["k"] != "l":
+            self.ClearSide(folder, name + ".q8r-was")
         if node is None:
             folder["ch"][name] = File(data)
         else:
@@ -617,7 +628,22 @@ class Run:
             return None
         return [self.Strip(line) for line in self.Lines(node["data"])]
 
+    def SettleReplaced(self, folder_path, name):
+        """Windows: a file of ours under <name>.q8r-was goes back where the
+        name is free and goes for good where it is not; a folder or a link
+        there is the player's."""
+        folder = Resolve(self.w, folder_path)[2]
+        real, backup = Lookup(folder, name + ".q8r-was")
+        if backup is None or backup["k"] != "f":
+            return
+        if Resolve(self.w, folder_path + "/" + name)[2] is not None:
+            del folder["ch"][real]
+        else:
+            folder["ch"][name] = folder["ch"].pop(real)
+
     def ResetDefaultDarkinst(self):
+        if self.windows:
+            self.SettleReplaced("G", "Darkinst.cfg")
         lines = self.ReadLines("G/Darkinst.cfg")
         if lines is None:
             return True
