@@ -53,5 +53,5 @@ inline constexpr SideName kSideNames[] = {
     {kReplacedSuffix, "ReplaceFileW's backup", "the replace itself; the next replace"},
     {kStaleSuffix, "the clearing of a stale side file", "that clearing; the next one"},
     {kLinkCopySuffix, "the POSIX copy of a link", "its rename; the next copy"},
-    {kPartialSuffix, "the maintainers' tool", "its commit; the next begin"},
+    {kPartialSuffix, "the maintainers' tool", "its commit; an interrupt; the next begin"},
 };

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "avi_patch.h"
 #include "avi_patch_maker.h"
 #include "platform.h"
@@ -687,5 +693,34 @@ TEST_F(PatchToolTest, FailedWriteLeavesNoPatchBehind) {
         EXPECT_FALSE(folder.Exists("out.upd.partial")) << FileCallName(call);
     }
 }
+
+#ifndef _WIN32
+// A make stopped by Ctrl-C or a closed terminal ends as the signal ends it,
+// and takes its half-written patch along; an older patch stays.
+TEST_F(PatchToolTest, AnInterruptedMakeLeavesNoPartialPatch) {
+    const Bytes original = RandomBytes(24 << 20, 21);
+    folder.Write("a", Text(original));
+    folder.Write("b", Text(Scatter(original, 4096, 22)));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        folder.Write("out.upd", "an older patch");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RunTool({"make", "--force", folder.PathText("a"), folder.PathText("b"), folder.PathText("out.upd")});
+            _exit(0);
+        }
+        // The side file is made before the inputs are read; a few seconds of
+        // search follow.
+        for (int i = 0; i < 3000 && !folder.Exists("out.upd.partial"); ++i) usleep(10000);
+        EXPECT_TRUE(folder.Exists("out.upd.partial")) << signal;
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+        EXPECT_FALSE(folder.Exists("out.upd.partial")) << signal;
+        EXPECT_EQ(folder.Read("out.upd"), "an older patch") << signal;
+    }
+}
+#endif
 
 }  // namespace

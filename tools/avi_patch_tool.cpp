@@ -11,7 +11,9 @@
 #include "avi_patch_maker.h"
 #include "file_replacement.h"
 #include "platform.h"
+#include "interrupt_cleanup.h"
 #include "printable_text.h"
+#include "side_names.h"
 #include "system_reason.h"
 #include "xz_packed_size.h"
 
@@ -142,20 +144,37 @@ bool BeginOutput(const std::string& path, bool force, Replacement* output, std::
         return false;
     }
     ForgetSystemReason();
-    if (!BeginReplacement(*output, path.c_str(), ".partial")) {
+    // Armed first, so that no moment between the side file's making and the
+    // arming is open: an earlier run's leftover, which the begin clears, may
+    // go as well.
+    RemoveOnInterrupt(path + kPartialSuffix);
+    if (!BeginReplacement(*output, path.c_str(), kPartialSuffix)) {
+        KeepOnInterrupt();
         *error = "cannot create " + path + ": " + SystemReason();
         return false;
     }
+    if (!output->made || output->inPlace) {
+        KeepOnInterrupt();
+    } else if (output->side != path + kPartialSuffix) {
+        RemoveOnInterrupt(output->side);  // beside the file a link there names
+    }
     return true;
+}
+
+void AbandonOutput(Replacement& output) {
+    KeepOnInterrupt();
+    AbandonReplacement(output);
 }
 
 bool FinishOutput(const std::string& path, Replacement& output, const std::vector<uint8_t>& bytes,
                   std::string* error) {
     ForgetSystemReason();
     if (!WriteReplacement(output, bytes.data(), bytes.size())) {
-        AbandonReplacement(output);
-    } else if (CommitReplacement(output)) {
-        return true;
+        AbandonOutput(output);
+    } else {
+        // From here the side file is the committed patch, or on its way.
+        KeepOnInterrupt();
+        if (CommitReplacement(output)) return true;
     }
     *error = "cannot write " + path + ": " + SystemReason();
     return false;
@@ -269,7 +288,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (!BeginOutput(paths[2], force, &output, &error)) return refuse(error);
     if (!ReadInput(originalFile, &original, &error) || !ReadInput(correctedFile, &corrected, &error)) {
         CloseInput(correctedFile);
-        AbandonReplacement(output);
+        AbandonOutput(output);
         return Fail(err, error);
     }
     if (original == corrected) {
@@ -289,7 +308,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     line.Erase();
     if (!made) {
-        AbandonReplacement(output);
+        AbandonOutput(output);
         return Fail(err, error);
     }
     if (!FinishOutput(paths[2], output, patch, &error)) return Fail(err, error);
