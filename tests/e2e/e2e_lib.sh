@@ -156,3 +156,49 @@ left_box() {
     printf '%s\n' "$@"
     printf '\nNothing was lost: what is named here is still in its old place.\nClose any program that may be using the game folder, mend what\nthe reasons say, then run Q8RPatcher again.'
 }
+
+# --- after a kill ---------------------------------------------------------------
+# holds_one_of FILE CANDIDATE...: FILE has the bytes of one of the candidates.
+# The Windows replace is two renames: cut off between them, the name is free
+# and the old file waits under <name>.q8r-was, which the next run puts back
+# first; that counts as the name's.
+holds_one_of() {
+    local file=$1 candidate; shift
+    [ ! -e "$file" ] && [ -e "$file.q8r-was" ] && file=$file.q8r-was
+    for candidate in "$@"; do cmp -s "$file" "$candidate" && return 0; done
+    return 1
+}
+
+# check_killed_game GAME PRISTINE CORRECTED ROOT_NEW MOD_NEW: adds to
+# problems[] what a kill may never leave: a video that is neither its
+# original nor its corrected file, a Darkinst.cfg neither old nor new.
+check_killed_game() {
+    local game=$1 pristine=$2 corrected=$3 root_new=$4 mod_new=$5 video
+    for video in CS18 CS27 CS29 CS30; do
+        holds_one_of "$game/q8r/movies/$video.avi" "$pristine/q8r/movies/$video.avi" "$corrected/$video.avi" ||
+            problems+=("$video.avi is neither the original nor the corrected file")
+    done
+    holds_one_of "$game/Darkinst.cfg" "$pristine/Darkinst.cfg" "$root_new" ||
+        problems+=("the game root's Darkinst.cfg is neither the old nor the new one")
+    if [ -e "$game/q8r/Darkinst.cfg" ] || [ -e "$game/q8r/Darkinst.cfg.q8r-was" ]; then
+        holds_one_of "$game/q8r/Darkinst.cfg" "$pristine/install.cfg" "$mod_new" ||
+            problems+=("the mod's Darkinst.cfg is neither the copy of install.cfg nor the new one")
+    fi
+}
+
+# boxes_after_kill GAME CORRECTED BOX_FUNCTION: sets boxes[] to what the
+# further run must show, each made by BOX_FUNCTION TEXT FILE: a video whose
+# patch data is gone was done before the kill (as on any second run); one
+# swapped in whose patch data survived is reported as already patched.
+boxes_after_kill() {
+    local game=$1 corrected=$2 make_box=$3 video
+    boxes=()
+    for video in CS18 CS27 CS29 CS30; do
+        if [ ! -e "$game/q8r/movies/$video.avi.upd" ]; then
+            boxes+=("$($make_box "Can't Open Data File" $video.avi)")
+        elif cmp -s "$game/q8r/movies/$video.avi" "$corrected/$video.avi"; then
+            boxes+=("$($make_box "Incorrect Original Avi File
+File may all ready be patched." $video.avi)")
+        fi
+    done
+}

@@ -168,13 +168,7 @@ echo "$(wc -l <"$scratch/points-all") candidate points in the run; trying $(wc -
 
 # --- the kills --------------------------------------------------------------
 tried=0 survived=0 not_reached=0
-box() { printf '[Video Patch Error]\n%s\n\nFile: %s\n' "$1" "$2"; }
-
-holds_one_of() {  # FILE CANDIDATE...
-    local file=$1 candidate; shift
-    for candidate in "$@"; do cmp -s "$file" "$candidate" && return 0; done
-    return 1
-}
+stderr_box() { printf '[Video Patch Error]\n%s\n\nFile: %s\n' "$1" "$2"; }
 
 while read -r call ordinal kind where; do
     tried=$((tried + 1))
@@ -187,27 +181,8 @@ while read -r call ordinal kind where; do
         continue
     fi
     problems=()
-    for video in CS18 CS27 CS29 CS30; do
-        holds_one_of "$game/q8r/movies/$video.avi" "$pristine/q8r/movies/$video.avi" "$scratch/corrected/$video.avi" ||
-            problems+=("$video.avi is neither the original nor the corrected file")
-    done
-    holds_one_of "$game/Darkinst.cfg" "$pristine/Darkinst.cfg" "$scratch/root-new" ||
-        problems+=("the game root's Darkinst.cfg is neither the old nor the new one")
-    if [ -e "$game/q8r/Darkinst.cfg" ] && ! holds_one_of "$game/q8r/Darkinst.cfg" "$pristine/install.cfg" "$scratch/mod-new"; then
-        problems+=("the mod's Darkinst.cfg is neither the copy of install.cfg nor the new one")
-    fi
-    # What the further run must say: a video whose patch data is gone was
-    # done before the kill (as on any second run); one already swapped in
-    # whose patch data survived is reported as already patched.
-    boxes=()
-    for video in CS18 CS27 CS29 CS30; do
-        if [ ! -e "$game/q8r/movies/$video.avi.upd" ]; then
-            boxes+=("$(box "Can't Open Data File" $video.avi)")
-        elif cmp -s "$game/q8r/movies/$video.avi" "$scratch/corrected/$video.avi"; then
-            boxes+=("$(box "Incorrect Original Avi File
-File may all ready be patched." $video.avi)")
-        fi
-    done
+    check_killed_game "$game" "$pristine" "$scratch/corrected" "$scratch/root-new" "$scratch/mod-new"
+    boxes_after_kill "$game" "$scratch/corrected" stderr_box
     run_in "$game" "$patcher"
     [ "$code" = 0 ] || problems+=("the further run ended with $code")
     [ "$(tree_of "$game")" == "$expected_tree" ] || problems+=("the further run left another tree: $(diff <(echo "$expected_tree") <(tree_of "$game") | grep '^[<>]' | head -3 | tr '\n' ' ')")

@@ -81,15 +81,8 @@ fi
 echo "$(wc -l <"$work/points-all") changes in the run, $(wc -l <"$work/side-points") of side names; trying $(wc -l <"$work/points")"
 check_true "the run makes side names to kill at" '[ -s "$work/side-points" ]'
 
-# ReplaceFileW is two renames: cut off between them, the name is free and
-# the old file waits under <name>.q8r-was, where the next run looks first.
-holds_one_of() {  # FILE CANDIDATE...
-    local file=$1 candidate; shift
-    [ ! -e "$file" ] && [ -e "$file.q8r-was" ] && file=$file.q8r-was
-    for candidate in "$@"; do cmp -s "$file" "$candidate" && return 0; done
-    return 1
-}
-escaped_box() { printf '%s\\n\\nFile: %s' "$1" "$2"; }
+# The box as the driver's log writes it: line breaks as \n.
+escaped_box() { printf '%s\\n\\nFile: %s' "$(sed -z 's/\n/\\n/g' <<<"$1" | sed 's/\\n$//')" "$2"; }
 
 while read -r ordinal kind path; do
     label="killed at change $ordinal ($kind $path)"
@@ -100,25 +93,8 @@ while read -r ordinal kind path; do
         continue
     fi
     problems=()
-    for video in CS18 CS27 CS29 CS30; do
-        holds_one_of "$game/q8r/movies/$video.avi" "$pristine/q8r/movies/$video.avi" "$corrected/$video.avi" ||
-            problems+=("$video.avi is neither the original nor the corrected file")
-    done
-    holds_one_of "$game/Darkinst.cfg" "$pristine/Darkinst.cfg" "$work/root-new" ||
-        problems+=("the game root's Darkinst.cfg is neither the old nor the new one")
-    if [ -e "$game/q8r/Darkinst.cfg" -o -e "$game/q8r/Darkinst.cfg.q8r-was" ] && ! holds_one_of "$game/q8r/Darkinst.cfg" "$pristine/install.cfg" "$work/mod-new"; then
-        problems+=("the mod's Darkinst.cfg is neither the copy of install.cfg nor the new one")
-    fi
-    # A video whose patch data is gone was done before the kill; one swapped
-    # in whose patch data survived is reported as already patched.
-    boxes=()
-    for video in CS18 CS27 CS29 CS30; do
-        if [ ! -e "$game/q8r/movies/$video.avi.upd" ]; then
-            boxes+=("$(escaped_box "Can't Open Data File" $video.avi)")
-        elif cmp -s "$game/q8r/movies/$video.avi" "$corrected/$video.avi"; then
-            boxes+=("$(escaped_box 'Incorrect Original Avi File\nFile may all ready be patched.' $video.avi)")
-        fi
-    done
+    check_killed_game "$game" "$pristine" "$corrected" "$work/root-new" "$work/mod-new"
+    boxes_after_kill "$game" "$corrected" escaped_box
     watched_run further
     [ "$(value further exit)" = 0 ] || problems+=("the further run ended with $(value further exit)")
     [ "$(tree_of "$game")" == "$expected_tree" ] ||
