@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Watches a folder tree and, at its N-th change, kills a program by name.
 
-kill_on_event.py FOLDER PROGRAM READY [N]
+kill_on_event.py FOLDER PROGRAM PREFIX READY [N]
   Each change below FOLDER (a name made, written and closed, renamed away or
   in, removed) is one event, written to stdout as "ORDINAL KIND PATH".
   READY is created once every folder is watched. With N, every process
-  whose name is PROGRAM gets SIGKILL at the N-th event and "killed" is
-  written. Runs until it is terminated.
+  whose name is PROGRAM and whose Wine prefix is PREFIX gets SIGKILL at the
+  N-th event and "killed" is written: other tests' Wine programs of the
+  same name, which may run beside this one, are left alone. Runs until it
+  is terminated.
 
 A kill of a Windows program under Wine cannot land at a chosen system call:
 Wine's server makes the renames, not the program. The program's own order
@@ -25,8 +27,9 @@ KINDS = {IN_CLOSE_WRITE: "written", IN_MOVED_FROM: "moved-away", IN_MOVED_TO: "m
 MASK = IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE
 
 libc = ctypes.CDLL(None, use_errno=True)
-folder, program, ready = sys.argv[1:4]
-kill_at = int(sys.argv[4]) if len(sys.argv) > 4 else 0
+folder, program, prefix, ready = sys.argv[1:5]
+kill_at = int(sys.argv[5]) if len(sys.argv) > 5 else 0
+ours = b"WINEPREFIX=" + os.fsencode(os.path.realpath(prefix))
 fd = libc.inotify_init()
 if fd < 0:
     sys.exit("inotify_init failed")
@@ -45,8 +48,8 @@ def watch(path):
 def kill_program():
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open(f"/proc/{pid}/comm") as comm:
-                if comm.read().strip() == program:
+            with open(f"/proc/{pid}/comm") as comm, open(f"/proc/{pid}/environ", "rb") as environ:
+                if comm.read().strip() == program and ours in environ.read().split(b"\0"):
                     os.kill(int(pid), signal.SIGKILL)
         except OSError:
             pass

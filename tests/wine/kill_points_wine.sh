@@ -40,7 +40,7 @@ fresh_game() { rm -rf "$game" && cp -a "$pristine" "$game"; }
 watched_run() {
     local name=$1 at=${2:-}
     rm -f "$work/ready"
-    python3 "$src/tests/wine/kill_on_event.py" "$game" Q8RPatcher.exe "$work/ready" $at >"$work/$name.events" &
+    python3 "$src/tests/wine/kill_on_event.py" "$game" Q8RPatcher.exe "$WINEPREFIX" "$work/ready" $at >"$work/$name.events" &
     watcher=$!
     for _ in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.05; done
     timeout 600 "$src/scripts/wine-run" --no-display "$WINEPREFIX" "$driver" "$(winpath "$work/$name.log")" \
