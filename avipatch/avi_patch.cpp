@@ -7,6 +7,7 @@
 
 #include "file_replacement.h"
 #include "platform.h"
+#include "side_names.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ PatchResult BuildNewFile(PatchRun& run, const char* aviPath, PatchProgress progr
     ReadWindow literals{run.patch, run.windows};
     ReadWindow copies{run.original, run.windows + kReadWindow};
 
-    if (!BeginReplacement(run.fresh, aviPath, ".new")) return CantCreateNewFile;
+    if (!BeginReplacement(run.fresh, aviPath, kNewVideoSuffix)) return CantCreateNewFile;
     size_t filled = 0;  // bytes of the output waiting in the buffer
     const auto flush = [&run, &filled] {
         const bool written = WriteReplacement(run.fresh, run.buffer, filled);
@@ -181,7 +182,7 @@ PatchResult SwapIn(PatchRun& run, const std::string& oldPath) {
     // A backup left by an earlier run would otherwise block this one.
     files.remove(oldPath.c_str());
     const bool linked = files.link && files.link(video, oldPath.c_str());
-    if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) {
+    if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), kRewriteSuffix, run.buffer, run.bufferSize)) {
         AbandonReplacement(run.fresh);
         return CantCreateNewFile;
     }
@@ -201,7 +202,7 @@ PatchResult ApplyAviPatch(const char* aviPath, const char* patchPath, PatchProgr
     PatchRun run;
     run.patch = files.open(patchPath, kOpenForReading);
     if (!run.patch) return CantOpenDataFile;
-    const std::string oldPath = std::string(aviPath) + ".old";
+    const std::string oldPath = std::string(aviPath) + kOldVideoSuffix;
 
     PatchResult code = BuildNewFile(run, aviPath, progress);
     // The new file is closed first, on every road out.

@@ -58,10 +58,6 @@ bool SameItem(const ItemAccess& access, const std::string& a, const std::string&
     return access.identify(a, &first) && access.identify(b, &second) && SameIdentity(first, second);
 }
 
-bool HasWildcard(const std::string& name) {
-    return name.find_first_of("*?") != std::string::npos;
-}
-
 std::string FolderOf(const ItemAccess& access, const std::string& path) {
     const size_t last = path.rfind(access.separator);
     if (last == std::string::npos) return ".";
@@ -183,6 +179,10 @@ std::string JoinPath(const ItemAccess& access, const std::string& folder, const 
     size_t end = folder.size();
     while (end > 0 && folder[end - 1] == access.separator) --end;
     return folder.substr(0, end) + access.separator + name;
+}
+
+bool HasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
 }
 
 std::string NameOf(const ItemAccess& access, const std::string& path) {

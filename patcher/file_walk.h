@@ -79,3 +79,5 @@ bool CopyListed(const ItemAccess& access, const std::vector<WalkItem>& items, co
 
 std::string JoinPath(const ItemAccess& access, const std::string& folder, const std::string& name);
 std::string NameOf(const ItemAccess& access, const std::string& path);
+// Whether the last element `name` is a pattern (`*`, `?`) for a listing.
+bool HasWildcard(const std::string& name);

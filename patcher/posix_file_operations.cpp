@@ -233,7 +233,7 @@ std::string ResolveRequest(const char* path) {
     const std::string text = path;
     const size_t last = text.find_last_of("/\\");
     const std::string name = last == std::string::npos ? text : text.substr(last + 1);
-    if (name.find_first_of("*?") == std::string::npos) {
+    if (!HasWildcard(name)) {
         // A file system that folds letter case finds "cam.cfg" as it is
         // asked for; the item keeps the spelling its folder lists (CAM.CFG).
         const std::string resolved = ResolvePath(path);

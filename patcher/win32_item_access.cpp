@@ -382,14 +382,13 @@ std::string DescribeLastError() {
 
 WalkItem InspectItem(const std::string& path) {
     const std::wstring wide = Wide(path);
-    const size_t cut = wide.rfind(L'\\');
+    const std::wstring folder = FolderOfName(wide), name = LastElementOf(wide);
     WalkItem missing;
     missing.path = path;
-    if (cut == std::wstring::npos || wide.find_first_of(L"*?", cut) != std::wstring::npos) return missing;
-    const std::wstring folder = wide.substr(0, cut);
+    if (folder.empty() || HasWildcard(Narrow(name))) return missing;
     SeenFolder* listed = Seen(folder);
     if (!listed) return LookUp(path);
-    SeenEntry* entry = EntryIn(*listed, wide.substr(cut + 1), false);
+    SeenEntry* entry = EntryIn(*listed, name, false);
     if (!entry) return missing;
     if (entry->unsure) {
         const WalkItem item = LookUp(path);

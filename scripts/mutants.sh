@@ -49,7 +49,7 @@ walk-merge @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (mergeable) {
 walk-link-at-target @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ return !item.link;
 walk-second-name @ patcher/file_walk.cpp @ sweeps:WalkUnderFaults.* @ if (!existing.link && (item.link || alreadyThere)) return !item.link; @ if (item.link || alreadyThere || !existing.link) return !item.link;
 fallback-name-free @ common/posix_file_access.cpp @ ordering @ if (lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false; @ ;
-fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), ".q8r-tmp", run.buffer, run.bufferSize)) { @ if (!linked && false) {
+fallback-copied-backup @ avipatch/avi_patch.cpp @ sweeps:PatchUnderFaults.* @ if (!linked && !ReplaceWithCopy(video, oldPath.c_str(), kRewriteSuffix, run.buffer, run.bufferSize)) { @ if (!linked && false) {
 win-remove-answer @ patcher/win32_item_access.cpp @ win:WindowsBranches.* @ return (!item.link || ActsOnLinkItself(Wide(item.path))) && DeleteWholeName(Wide(item.path), item.folder); @ return (!item.link || ActsOnLinkItself(Wide(item.path))) && (DeleteWholeName(Wide(item.path), item.folder), true);
 win-replace-fallback @ common/win32_file_replace.cpp @ win:FileAccessWithLocks.* @ if (Exists(replace.replaced) && replace.tries++ < kReplaceFileTries) { @ if (Exists(replace.replaced)) {
 win-replace-on-disk @ common/win32_file_replace.cpp @ win:FileAccessWithLocks.* @ if (done) error = Exists(replace.replacement) ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND; @ if (done) return TRUE;
