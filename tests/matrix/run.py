@@ -338,6 +338,18 @@ def MountSmb(work, point):
     return None
 
 
+def UnmountThen(point, after):
+    """How to take a mount away: unmounted once its last user lets go (a
+    busy mount is tried for ten seconds), then `after`."""
+    def unmount():
+        for _ in range(20):
+            if Tried(["umount", point]):
+                break
+            time.sleep(0.5)
+        after()
+    return unmount
+
+
 def Mount(fs, work):
     """A mounted image of the file system, made for this run; returns the
     mount point and how to take it away, or None when the host cannot."""
@@ -349,14 +361,7 @@ def Mount(fs, work):
         if not mounted:
             print("matrix: smb not mounted (no smbd, smbnetfs or loopback here); it is left out")
             return None
-
-        def unmount_smb():
-            for _ in range(20):
-                if Tried(["umount", point]):
-                    break
-                time.sleep(0.5)
-            mounted[1]()
-        return mounted[0], unmount_smb
+        return mounted[0], UnmountThen(point, mounted[1])
     if fs == "sshfs":
         # The matrix runs in a network namespace of its own: its loopback starts down.
         Tried(["ip", "link", "set", "lo", "up"])
@@ -364,14 +369,7 @@ def Mount(fs, work):
         if not stop:
             print("matrix: sshfs not mounted (no sshfs, sshd or loopback here); it is left out")
             return None
-
-        def unmount_ssh():
-            for _ in range(20):
-                if Tried(["umount", point]):
-                    break
-                time.sleep(0.5)
-            stop()
-        return point, unmount_ssh
+        return point, UnmountThen(point, stop)
     subprocess.run(["truncate", "-s", "256M", image], check=True)
     loop = None
     owner = "uid=%d,gid=%d,umask=022" % (PLAYER, PLAYER)
@@ -403,15 +401,11 @@ def Mount(fs, work):
         print("matrix: %s not mounted (%s); it is left out" % (fs, error))
         return None
 
-    def unmount():
-        for _ in range(20):
-            if subprocess.run(["umount", point], stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            time.sleep(0.5)
+    def release_image():
         if loop:
             subprocess.run(["losetup", "-d", loop])
         os.remove(image)
-    return point, unmount
+    return point, UnmountThen(point, release_image)
 
 
 def Caps(point, fs):
