@@ -83,6 +83,10 @@ bool OpenInput(const std::string& path, InputFile* input, std::string* error) {
     return true;
 }
 
+std::string TooLargeToHold(const InputFile& input) {
+    return input.path + " is " + std::to_string(input.size) + " bytes, too large to hold in memory";
+}
+
 // Reads the whole input and closes it.
 bool ReadInput(InputFile& input, std::vector<uint8_t>* bytes, std::string* error) {
     bool read = input.size <= SIZE_MAX;
@@ -94,7 +98,7 @@ bool ReadInput(InputFile& input, std::vector<uint8_t>* bytes, std::string* error
         read = false;
     }
     if (!read) {
-        *error = input.path + " is " + std::to_string(input.size) + " bytes, too large to hold in memory";
+        *error = TooLargeToHold(input);
     } else {
         ForgetSystemReason();
         read = Files().read(input.file, bytes->data(), bytes->size()) == bytes->size();
@@ -109,7 +113,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     if (!OpenInput(path, &input, error)) return false;
     if (!MemoryFor(input.size)) {
         CloseInput(input);
-        *error = path + " is " + std::to_string(input.size) + " bytes, too large to hold in memory";
+        *error = TooLargeToHold(input);
         return false;
     }
     return ReadInput(input, bytes, error);
